@@ -1,0 +1,190 @@
+#pragma once
+
+// The narrow communications layer under the serial port component. Its
+// operations mirror the operating-system calls the component needs (open,
+// configure, overlapped reads and event waits, line status, event objects), so
+// the component above it is written once and runs unchanged on the Linux
+// backend, on the in-memory fake device of the tests, or on a Win32 backend.
+//
+// Every operation returns an operating-system error code: 0 for success,
+// IoPending for an overlapped operation that goes on in the background, and
+// otherwise the system's own code (errno on Linux). No thread-local "last
+// error" is kept.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace Comm {
+
+using THandle = std::intptr_t;
+using TOsError = std::uint32_t;
+
+inline constexpr THandle INVALID_HANDLE_VALUE = -1;
+
+inline constexpr TOsError NoError = 0;
+// An overlapped operation was started and will complete by signalling its event.
+inline constexpr TOsError IoPending = 997;
+// GetOverlappedResult without waiting on an operation that has not completed.
+inline constexpr TOsError IoIncomplete = 996;
+
+// Device control block: same fields, order and bit values as the Windows record.
+struct TDCB {
+    std::uint32_t DCBlength;
+    std::uint32_t BaudRate;
+    std::uint32_t Flags;
+    std::uint16_t wReserved;
+    std::uint16_t XonLim;
+    std::uint16_t XoffLim;
+    std::uint8_t ByteSize;
+    std::uint8_t Parity;
+    std::uint8_t StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    std::uint16_t wReserved1;
+
+    friend bool operator==(const TDCB&, const TDCB&) = default;
+};
+static_assert(sizeof(TDCB) == 28);
+
+// Flag word bits of the device control block.
+inline constexpr std::uint32_t dcb_Binary = 0x0001;
+inline constexpr std::uint32_t dcb_Parity = 0x0002;
+inline constexpr std::uint32_t dcb_OutxCtsFlow = 0x0004;
+inline constexpr std::uint32_t dcb_OutxDsrFlow = 0x0008;
+inline constexpr std::uint32_t dcb_DtrControlMask = 0x0030;
+inline constexpr std::uint32_t dcb_DsrSensivity = 0x0040;
+inline constexpr std::uint32_t dcb_TXContinueOnXoff = 0x0080;
+inline constexpr std::uint32_t dcb_OutX = 0x0100;
+inline constexpr std::uint32_t dcb_InX = 0x0200;
+inline constexpr std::uint32_t dcb_ErrorChar = 0x0400;
+inline constexpr std::uint32_t dcb_NullDiscard = 0x0800;
+inline constexpr std::uint32_t dcb_RtsControlMask = 0x3000;
+inline constexpr std::uint32_t dcb_AbortOnError = 0x4000;
+
+inline constexpr std::uint32_t DTR_CONTROL_ENABLE = 0x0010;
+inline constexpr std::uint32_t DTR_CONTROL_HANDSHAKE = 0x0020;
+inline constexpr std::uint32_t RTS_CONTROL_ENABLE = 0x1000;
+inline constexpr std::uint32_t RTS_CONTROL_HANDSHAKE = 0x2000;
+inline constexpr std::uint32_t RTS_CONTROL_TOGGLE = 0x3000;
+
+inline constexpr std::uint8_t NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
+inline constexpr std::uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
+
+inline constexpr std::uint32_t MAXDWORD = 0xFFFFFFFF;
+
+struct TCommTimeouts {
+    std::uint32_t ReadIntervalTimeout;
+    std::uint32_t ReadTotalTimeoutMultiplier;
+    std::uint32_t ReadTotalTimeoutConstant;
+    std::uint32_t WriteTotalTimeoutMultiplier;
+    std::uint32_t WriteTotalTimeoutConstant;
+
+    friend bool operator==(const TCommTimeouts&, const TCommTimeouts&) = default;
+};
+
+struct TComStat {
+    std::uint32_t Flags;
+    std::uint32_t cbInQue;
+    std::uint32_t cbOutQue;
+};
+
+// State of one overlapped operation. hEvent is the caller's event object,
+// signalled when the operation completes; the other members belong to the layer.
+struct TOverlapped {
+    std::uintptr_t Internal;
+    std::uintptr_t InternalHigh;
+    std::uint32_t Offset;
+    std::uint32_t OffsetHigh;
+    THandle hEvent;
+};
+
+// Purge flags.
+inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+
+// Line error bits reported by ClearCommError.
+inline constexpr std::uint32_t CE_RXOVER = 0x0001;
+inline constexpr std::uint32_t CE_OVERRUN = 0x0002;
+inline constexpr std::uint32_t CE_RXPARITY = 0x0004;
+inline constexpr std::uint32_t CE_FRAME = 0x0008;
+inline constexpr std::uint32_t CE_BREAK = 0x0010;
+inline constexpr std::uint32_t CE_TXFULL = 0x0100;
+inline constexpr std::uint32_t CE_IOE = 0x0400;
+inline constexpr std::uint32_t CE_MODE = 0x8000;
+
+// Modem input lines reported by GetCommModemStatus.
+inline constexpr std::uint32_t MS_CTS_ON = 0x0010;
+inline constexpr std::uint32_t MS_DSR_ON = 0x0020;
+inline constexpr std::uint32_t MS_RING_ON = 0x0040;
+inline constexpr std::uint32_t MS_RLSD_ON = 0x0080;
+
+// Event mask bits for SetCommMask and WaitCommEvent.
+inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
+inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
+inline constexpr std::uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr std::uint32_t EV_CTS = 0x0008;
+inline constexpr std::uint32_t EV_DSR = 0x0010;
+inline constexpr std::uint32_t EV_RLSD = 0x0020;
+inline constexpr std::uint32_t EV_BREAK = 0x0040;
+inline constexpr std::uint32_t EV_ERR = 0x0080;
+inline constexpr std::uint32_t EV_RING = 0x0100;
+inline constexpr std::uint32_t EV_RX80FULL = 0x0400;
+
+// Results of WaitForMultipleObjects besides the index of the signalled handle.
+inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
+inline constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
+inline constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr std::uint32_t INFINITE = 0xFFFFFFFF;
+
+struct TWaitResult {
+    std::uint32_t Result; // WAIT_OBJECT_0 + index, WAIT_TIMEOUT or WAIT_FAILED
+    TOsError Error;       // set with WAIT_FAILED
+};
+
+class TCommLayer {
+public:
+    virtual ~TCommLayer() = default;
+
+    // Devices. The path is the port name as the component builds it.
+    virtual TOsError CreateFile(const std::string& path, THandle& handle) = 0;
+    // Closes a device or an event object.
+    virtual TOsError CloseHandle(THandle handle) = 0;
+    virtual TOsError SetCommState(THandle device, const TDCB& dcb) = 0;
+    virtual TOsError SetCommTimeouts(THandle device, const TCommTimeouts& timeouts) = 0;
+    virtual TOsError SetupComm(THandle device, std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+    virtual TOsError PurgeComm(THandle device, std::uint32_t flags) = 0;
+
+    // Overlapped read: NoError with the count when it completed at once,
+    // IoPending when it completes later by signalling overlapped.hEvent.
+    virtual TOsError ReadFile(THandle device, void* buffer, std::uint32_t count, std::uint32_t& read,
+                              TOverlapped& overlapped) = 0;
+    virtual TOsError GetOverlappedResult(THandle device, TOverlapped& overlapped, std::uint32_t& transferred,
+                                         bool wait) = 0;
+    virtual TOsError ClearCommError(THandle device, std::uint32_t& errors, TComStat& stat) = 0;
+    virtual TOsError GetCommModemStatus(THandle device, std::uint32_t& status) = 0;
+
+    // Line events. A pending wait fills mask when it completes.
+    virtual TOsError SetCommMask(THandle device, std::uint32_t mask) = 0;
+    virtual TOsError WaitCommEvent(THandle device, std::uint32_t& mask, TOverlapped& overlapped) = 0;
+
+    // Event objects.
+    virtual TOsError CreateEvent(bool manualReset, bool initialState, THandle& event) = 0;
+    virtual TOsError SetEvent(THandle event) = 0;
+    virtual TOsError ResetEvent(THandle event) = 0;
+    // Waits until any of the events is signalled; the lowest signalled index wins.
+    virtual TWaitResult WaitForMultipleObjects(std::span<const THandle> events, std::uint32_t timeoutMs) = 0;
+
+    // The system's message text for an error code of this layer.
+    virtual std::string ErrorText(TOsError error) const = 0;
+};
+
+// The backend a new port uses: the Linux one on this platform.
+TCommLayer& DefaultCommLayer();
+
+} // namespace Comm

@@ -1,0 +1,649 @@
+#include "CommLinux.h"
+
+#include "TermiosMapping.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace Comm {
+
+namespace {
+
+const unsigned long GetTermios2 = _IOR('T', 0x2A, TTermios2);
+const unsigned long SetTermios2 = _IOW('T', 0x2B, TTermios2);
+
+// A queue of more than this is refused, as a driver refuses an absurd size.
+constexpr std::uint32_t MaxQueueSize = 64u << 20;
+
+TOsError LastError()
+{
+    return static_cast<TOsError>(errno);
+}
+
+bool Readable(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+} // namespace
+
+TLinuxCommLayer& LinuxCommLayer()
+{
+    static TLinuxCommLayer layer;
+    return layer;
+}
+
+TCommLayer& DefaultCommLayer()
+{
+    return LinuxCommLayer();
+}
+
+std::string TLinuxCommLayer::DevicePath(const std::string& portName)
+{
+    if (!portName.empty() && portName.front() == '/')
+        return portName;
+    return "/dev/" + portName;
+}
+
+std::string TLinuxCommLayer::ErrorText(TOsError error) const
+{
+    char buffer[256];
+    // The GNU variant returns the text, in the buffer or in static storage.
+    return ::strerror_r(static_cast<int>(error), buffer, sizeof buffer);
+}
+
+TLinuxCommLayer::Device* TLinuxCommLayer::FindDevice(THandle handle)
+{
+    const auto found = devices_.find(handle);
+    return found == devices_.end() ? nullptr : found->second.get();
+}
+
+// ---- Devices ----------------------------------------------------------------
+
+TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
+{
+    handle = INVALID_HANDLE_VALUE;
+    UniqueFd fd(::open(DevicePath(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid())
+        return LastError();
+    if (!::isatty(fd.Get()))
+        return ENOTTY;
+    // TIOCEXCL keeps other users out; flock also keeps out a second open by
+    // root, whom TIOCEXCL lets through.
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0)
+        return LastError();
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? EBUSY : LastError();
+
+    auto device = std::make_shared<Device>();
+    device->fd = std::move(fd);
+    serial_icounter_struct counts{};
+    device->hasCounters = ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0;
+    device->counters = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
+
+    std::lock_guard lock(mutex_);
+    handle = nextHandle_++;
+    devices_.emplace(handle, std::move(device));
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::CloseHandle(THandle handle)
+{
+    std::lock_guard lock(mutex_);
+    if (const auto device = devices_.find(handle); device != devices_.end()) {
+        // Nobody may be left waiting for an operation of a closed device.
+        Device& d = *device->second;
+        while (!d.reads.empty())
+            CompleteRead(d, 0, ECANCELED);
+        if (d.wait)
+            CompleteWait(d, 0, ECANCELED);
+        devices_.erase(device);
+        return NoError;
+    }
+    if (events_.erase(handle) == 1)
+        return NoError;
+    return EBADF;
+}
+
+TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
+{
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    TTermios2 tio{};
+    if (::ioctl(device->fd.Get(), GetTermios2, &tio) != 0)
+        return LastError();
+    TLineControl lines;
+    if (const TOsError error = DcbToTermios(dcb, tio, lines))
+        return error;
+    if (::ioctl(device->fd.Get(), SetTermios2, &tio) != 0)
+        return LastError();
+    // Devices without modem lines (pseudo-terminals) refuse these; the line
+    // state is then simply not there to set.
+    const int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    if (lines.SetDTR)
+        ::ioctl(device->fd.Get(), TIOCMBIS, &dtr);
+    if (lines.ClearDTR)
+        ::ioctl(device->fd.Get(), TIOCMBIC, &dtr);
+    if (lines.SetRTS)
+        ::ioctl(device->fd.Get(), TIOCMBIS, &rts);
+    if (lines.ClearRTS)
+        ::ioctl(device->fd.Get(), TIOCMBIC, &rts);
+    device->dcb = dcb;
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::SetCommTimeouts(THandle handle, const TCommTimeouts& timeouts)
+{
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    device->timeouts = timeouts;
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::SetupComm(THandle handle, std::uint32_t inQueue, std::uint32_t outQueue)
+{
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    if (inQueue > MaxQueueSize || outQueue > MaxQueueSize)
+        return EINVAL;
+    // The transmit queue is the kernel's own; only the receive queue is ours.
+    if (inQueue != 0)
+        device->rx.SetCapacity(inQueue);
+    device->above80 = device->rx.Size() * 5 >= device->rx.Capacity() * 4;
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
+{
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    if (flags & PURGE_RXABORT) {
+        while (!device->reads.empty())
+            CompleteRead(*device, 0, ECANCELED);
+        if (device->wait)
+            CompleteWait(*device, 0, ECANCELED);
+    }
+    if (flags & PURGE_RXCLEAR) {
+        ::tcflush(device->fd.Get(), TCIFLUSH);
+        device->rx.Clear();
+        device->above80 = false;
+    }
+    if (flags & PURGE_TXCLEAR)
+        ::tcflush(device->fd.Get(), TCOFLUSH);
+    return NoError;
+}
+
+// ---- Reading ----------------------------------------------------------------
+
+TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t count, std::uint32_t& read,
+                                   TOverlapped& overlapped)
+{
+    read = 0;
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    Unsignal(overlapped.hEvent);
+    const Clock::time_point now = Clock::now();
+    Pump(*device, now);
+
+    PendingRead request;
+    request.overlapped = &overlapped;
+    request.buffer = static_cast<std::uint8_t*>(buffer);
+    request.count = count;
+    if (device->reads.empty())
+        request.done = static_cast<std::uint32_t>(device->rx.Pop(request.buffer, count));
+
+    const TCommTimeouts& t = device->timeouts;
+    const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                              t.ReadTotalTimeoutConstant == 0;
+    const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                           t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
+    if (request.done == count || returnAtOnce || (firstByte && request.done > 0)) {
+        overlapped.Internal = NoError;
+        overlapped.InternalHigh = request.done;
+        read = request.done;
+        Signal(overlapped.hEvent);
+        return NoError;
+    }
+    if (device->hungUp)
+        return EIO;
+
+    using std::chrono::milliseconds;
+    if (firstByte) {
+        request.completesAtFirstByte = true;
+        request.totalDeadline = now + milliseconds(t.ReadTotalTimeoutConstant);
+    } else {
+        const std::uint64_t total =
+            std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + std::uint64_t{t.ReadTotalTimeoutConstant};
+        if (total > 0)
+            request.totalDeadline = now + milliseconds(total);
+        if (t.ReadIntervalTimeout != 0)
+            request.interval = milliseconds(t.ReadIntervalTimeout);
+        if (request.done > 0)
+            request.lastByte = now;
+    }
+    overlapped.Internal = IoPending;
+    overlapped.InternalHigh = request.done;
+    device->reads.push_back(request);
+    return IoPending;
+}
+
+TOsError TLinuxCommLayer::GetOverlappedResult(THandle handle, TOverlapped& overlapped, std::uint32_t& transferred,
+                                              bool wait)
+{
+    transferred = 0;
+    if (wait) {
+        const THandle event = overlapped.hEvent;
+        const TWaitResult result = WaitForMultipleObjects(std::span(&event, 1), INFINITE);
+        if (result.Result == WAIT_FAILED)
+            return result.Error;
+    }
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    if (overlapped.Internal == IoPending)
+        Pump(*device, Clock::now());
+    if (overlapped.Internal == IoPending)
+        return IoIncomplete;
+    transferred = static_cast<std::uint32_t>(overlapped.InternalHigh);
+    return static_cast<TOsError>(overlapped.Internal);
+}
+
+TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, TComStat& stat)
+{
+    errors = 0;
+    stat = TComStat{};
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    Pump(*device, Clock::now());
+    ReadLineCounters(*device);
+    errors = device->errorWord;
+    device->errorWord = 0;
+    int driverIn = 0, driverOut = 0;
+    if (::ioctl(device->fd.Get(), FIONREAD, &driverIn) != 0)
+        driverIn = 0;
+    if (::ioctl(device->fd.Get(), TIOCOUTQ, &driverOut) != 0)
+        driverOut = 0;
+    stat.cbInQue = static_cast<std::uint32_t>(device->rx.Size()) + static_cast<std::uint32_t>(driverIn);
+    stat.cbOutQue = static_cast<std::uint32_t>(driverOut);
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& status)
+{
+    status = 0;
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    int lines = 0;
+    if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
+        return LastError();
+    if (lines & TIOCM_CTS)
+        status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR)
+        status |= MS_DSR_ON;
+    if (lines & TIOCM_RNG)
+        status |= MS_RING_ON;
+    if (lines & TIOCM_CAR)
+        status |= MS_RLSD_ON;
+    return NoError;
+}
+
+// ---- Line events ----------------------------------------------------------
+
+TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
+{
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    device->eventMask = mask;
+    device->eventHistory = 0;
+    if (device->wait)
+        CompleteWait(*device, 0, NoError);
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOverlapped& overlapped)
+{
+    mask = 0;
+    std::lock_guard lock(mutex_);
+    Device* device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    if (device->wait)
+        return EINVAL;
+    Unsignal(overlapped.hEvent);
+    device->wait = PendingWait{&overlapped, &mask};
+    overlapped.Internal = IoPending;
+    overlapped.InternalHigh = 0;
+    Pump(*device, Clock::now());
+    if (device->wait && device->eventHistory != 0) {
+        const std::uint32_t events = device->eventHistory;
+        device->eventHistory = 0;
+        CompleteWait(*device, events, NoError);
+    }
+    return device->wait ? IoPending : NoError;
+}
+
+// ---- The pump ---------------------------------------------------------------
+
+void TLinuxCommLayer::Pump(Device& device, Clock::time_point now)
+{
+    ReadDevice(device, now);
+    FeedReads(device, now);
+    CompleteDueReads(device, now);
+}
+
+void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
+{
+    (void)now;
+    std::uint32_t events = 0;
+    while (!device.hungUp && device.rx.Room() > 0) {
+        iovec segments[2];
+        const int parts = device.rx.FreeSegments(segments);
+        const ssize_t n = ::readv(device.fd.Get(), segments, parts);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        // With VMIN 1 an empty line fails with EAGAIN, so end of file (0)
+        // means a hang-up.
+        if (n <= 0) {
+            // The device went away (a pseudo-terminal's other end closed, a
+            // USB adapter pulled): stop watching it, or poll would spin.
+            device.hungUp = true;
+            break;
+        }
+        const std::size_t before = device.rx.Size();
+        device.rx.Commit(static_cast<std::size_t>(n));
+        std::size_t kept = 0;
+        const bool dropNulls = device.dcb.Flags & dcb_NullDiscard;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+            const std::uint8_t byte = device.rx.At(before + i);
+            if (dropNulls && byte == 0)
+                continue;
+            if (static_cast<char>(byte) == device.dcb.EvtChar)
+                events |= EV_RXFLAG;
+            device.rx.At(before + kept++) = byte;
+        }
+        device.rx.Unpush(static_cast<std::size_t>(n) - kept);
+        if (kept > 0)
+            events |= EV_RXCHAR;
+    }
+    if (events & EV_RXCHAR) {
+        ReadLineCounters(device);
+        const bool above80 = device.rx.Size() * 5 >= device.rx.Capacity() * 4;
+        if (above80 && !device.above80)
+            events |= EV_RX80FULL;
+        device.above80 = above80;
+    }
+    if (device.errorWord & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))
+        events |= EV_ERR;
+    if (device.errorWord & CE_BREAK)
+        events |= EV_BREAK;
+    RaiseEvents(device, events);
+}
+
+void TLinuxCommLayer::ReadLineCounters(Device& device)
+{
+    if (!device.hasCounters)
+        return;
+    serial_icounter_struct counts{};
+    if (::ioctl(device.fd.Get(), TIOCGICOUNT, &counts) != 0)
+        return;
+    LineCounters& last = device.counters;
+    if (counts.frame != last.frame)
+        device.errorWord |= CE_FRAME;
+    if (counts.overrun != last.overrun)
+        device.errorWord |= CE_OVERRUN;
+    if (counts.parity != last.parity)
+        device.errorWord |= CE_RXPARITY;
+    if (counts.brk != last.brk)
+        device.errorWord |= CE_BREAK;
+    if (counts.buf_overrun != last.bufOverrun)
+        device.errorWord |= CE_RXOVER;
+    last = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
+}
+
+void TLinuxCommLayer::RaiseEvents(Device& device, std::uint32_t events)
+{
+    device.eventHistory |= events & device.eventMask;
+    if (device.wait && device.eventHistory != 0) {
+        const std::uint32_t history = device.eventHistory;
+        device.eventHistory = 0;
+        CompleteWait(device, history, NoError);
+    }
+}
+
+void TLinuxCommLayer::FeedReads(Device& device, Clock::time_point now)
+{
+    for (PendingRead& read : device.reads) {
+        if (device.rx.Size() == 0)
+            break;
+        const std::size_t taken = device.rx.Pop(read.buffer + read.done, read.count - read.done);
+        read.done += static_cast<std::uint32_t>(taken);
+        read.overlapped->InternalHigh = read.done;
+        if (taken > 0)
+            read.lastByte = now;
+    }
+    device.above80 = device.rx.Size() * 5 >= device.rx.Capacity() * 4;
+}
+
+void TLinuxCommLayer::CompleteDueReads(Device& device, Clock::time_point now)
+{
+    for (std::size_t i = 0; i < device.reads.size();) {
+        const PendingRead& read = device.reads[i];
+        const bool full = read.done == read.count;
+        const bool firstByte = read.completesAtFirstByte && read.done > 0;
+        const bool total = read.totalDeadline && now >= *read.totalDeadline;
+        const bool interval = read.interval && read.lastByte && now - *read.lastByte >= *read.interval;
+        if (full || firstByte || total || interval)
+            CompleteRead(device, i, NoError);
+        else if (device.hungUp)
+            CompleteRead(device, i, EIO);
+        else
+            ++i;
+    }
+}
+
+void TLinuxCommLayer::CompleteRead(Device& device, std::size_t index, TOsError status)
+{
+    PendingRead read = device.reads[index];
+    device.reads.erase(device.reads.begin() + static_cast<std::ptrdiff_t>(index));
+    read.overlapped->Internal = status;
+    read.overlapped->InternalHigh = read.done;
+    Signal(read.overlapped->hEvent);
+}
+
+void TLinuxCommLayer::CompleteWait(Device& device, std::uint32_t mask, TOsError status)
+{
+    PendingWait wait = *device.wait;
+    device.wait.reset();
+    *wait.mask = mask;
+    wait.overlapped->Internal = status;
+    wait.overlapped->InternalHigh = 0;
+    Signal(wait.overlapped->hEvent);
+}
+
+std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::NextDeadline(const Device& device)
+{
+    std::optional<Clock::time_point> next;
+    auto consider = [&](Clock::time_point t) {
+        if (!next || t < *next)
+            next = t;
+    };
+    for (const PendingRead& read : device.reads) {
+        if (read.totalDeadline)
+            consider(*read.totalDeadline);
+        if (read.interval && read.lastByte)
+            consider(*read.lastByte + *read.interval);
+    }
+    return next;
+}
+
+bool TLinuxCommLayer::BoundTo(const Device& device, std::span<const THandle> events) const
+{
+    auto waited = [&](const TOverlapped* overlapped) {
+        return std::find(events.begin(), events.end(), overlapped->hEvent) != events.end();
+    };
+    if (device.wait && waited(device.wait->overlapped))
+        return true;
+    return std::any_of(device.reads.begin(), device.reads.end(),
+                       [&](const PendingRead& read) { return waited(read.overlapped); });
+}
+
+// ---- Event objects ----------------------------------------------------------
+
+TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THandle& handle)
+{
+    handle = INVALID_HANDLE_VALUE;
+    auto event = std::make_shared<Event>();
+    event->fd = UniqueFd(::eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!event->fd.Valid())
+        return LastError();
+    event->manualReset = manualReset;
+    std::lock_guard lock(mutex_);
+    handle = nextHandle_++;
+    events_.emplace(handle, std::move(event));
+    return NoError;
+}
+
+void TLinuxCommLayer::Signal(THandle handle)
+{
+    const auto event = events_.find(handle);
+    if (event == events_.end())
+        return;
+    const std::uint64_t one = 1;
+    // The counter only grows; a full counter is signalled already.
+    [[maybe_unused]] const ssize_t n = ::write(event->second->fd.Get(), &one, sizeof one);
+}
+
+void TLinuxCommLayer::Unsignal(THandle handle)
+{
+    const auto event = events_.find(handle);
+    if (event == events_.end())
+        return;
+    std::uint64_t value = 0;
+    [[maybe_unused]] const ssize_t n = ::read(event->second->fd.Get(), &value, sizeof value);
+}
+
+TOsError TLinuxCommLayer::SetEvent(THandle handle)
+{
+    std::lock_guard lock(mutex_);
+    if (!events_.count(handle))
+        return EBADF;
+    Signal(handle);
+    return NoError;
+}
+
+TOsError TLinuxCommLayer::ResetEvent(THandle handle)
+{
+    std::lock_guard lock(mutex_);
+    if (!events_.count(handle))
+        return EBADF;
+    Unsignal(handle);
+    return NoError;
+}
+
+TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> handles, std::uint32_t timeoutMs)
+{
+    const Clock::time_point start = Clock::now();
+    std::optional<Clock::time_point> deadline;
+    if (timeoutMs != INFINITE)
+        deadline = start + std::chrono::milliseconds(timeoutMs);
+
+    for (;;) {
+        // Kept alive for the poll below even if another thread closes them.
+        std::vector<std::shared_ptr<Event>> events;
+        std::vector<std::shared_ptr<Device>> devices;
+        std::optional<Clock::time_point> wake = deadline;
+        {
+            std::lock_guard lock(mutex_);
+            const Clock::time_point now = Clock::now();
+            for (THandle handle : handles) {
+                const auto event = events_.find(handle);
+                if (event == events_.end())
+                    return {WAIT_FAILED, EBADF};
+                events.push_back(event->second);
+            }
+            for (auto& [handle, device] : devices_) {
+                if (!BoundTo(*device, handles))
+                    continue;
+                Pump(*device, now);
+                if (const auto due = NextDeadline(*device); due && (!wake || *due < *wake))
+                    wake = due;
+                // A full receive queue is left to the kernel's buffer until
+                // it is read; watching the device then would only spin.
+                if (!device->hungUp && device->rx.Room() > 0 && BoundTo(*device, handles))
+                    devices.push_back(device);
+            }
+        }
+
+        std::vector<pollfd> fds;
+        for (const auto& event : events)
+            fds.push_back(pollfd{event->fd.Get(), POLLIN, 0});
+        for (const auto& device : devices)
+            fds.push_back(pollfd{device->fd.Get(), POLLIN, 0});
+
+        timespec timeout{};
+        timespec* timeoutPointer = nullptr;
+        if (wake) {
+            const auto left = std::max(Clock::duration::zero(), *wake - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+            timeoutPointer = &timeout;
+        }
+        const int ready = ::ppoll(fds.data(), fds.size(), timeoutPointer, nullptr);
+        if (ready < 0 && errno != EINTR)
+            return {WAIT_FAILED, LastError()};
+
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            if (events[i]->manualReset)
+                return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
+            // An auto-reset event is taken by exactly one waiter.
+            std::uint64_t value = 0;
+            if (::read(events[i]->fd.Get(), &value, sizeof value) == sizeof value)
+                return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
+        }
+        if (deadline && Clock::now() >= *deadline) {
+            for (std::size_t i = 0; i < events.size(); ++i) {
+                if (Readable(events[i]->fd.Get()))
+                    return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
+            }
+            return {WAIT_TIMEOUT, NoError};
+        }
+        // A device became readable or a read's deadline passed: the next
+        // round pumps it, which signals the events of what completed.
+    }
+}
+
+} // namespace Comm

@@ -1,0 +1,122 @@
+#pragma once
+
+// The Linux backend of the communications layer: tty devices through termios
+// and ioctl, event objects on eventfd, waits on poll.
+//
+// Overlapped operations have no thread of their own. A thread that waits on
+// the event of a pending read or event wait also watches that operation's
+// device, reads what arrived into the receive queue and completes the
+// operation in place, under the backend's lock. So a byte reaches the waiting
+// thread with no hand-off, and an idle port wakes nobody.
+
+#include "CommLayer.h"
+#include "RxQueue.h"
+#include "UniqueFd.h"
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace Comm {
+
+class TLinuxCommLayer final : public TCommLayer {
+public:
+    TLinuxCommLayer() = default;
+    ~TLinuxCommLayer() override = default;
+
+    TOsError CreateFile(const std::string& path, THandle& handle) override;
+    TOsError CloseHandle(THandle handle) override;
+    TOsError SetCommState(THandle device, const TDCB& dcb) override;
+    TOsError SetCommTimeouts(THandle device, const TCommTimeouts& timeouts) override;
+    TOsError SetupComm(THandle device, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    TOsError PurgeComm(THandle device, std::uint32_t flags) override;
+    TOsError ReadFile(THandle device, void* buffer, std::uint32_t count, std::uint32_t& read,
+                      TOverlapped& overlapped) override;
+    TOsError GetOverlappedResult(THandle device, TOverlapped& overlapped, std::uint32_t& transferred,
+                                 bool wait) override;
+    TOsError ClearCommError(THandle device, std::uint32_t& errors, TComStat& stat) override;
+    TOsError GetCommModemStatus(THandle device, std::uint32_t& status) override;
+    TOsError SetCommMask(THandle device, std::uint32_t mask) override;
+    TOsError WaitCommEvent(THandle device, std::uint32_t& mask, TOverlapped& overlapped) override;
+    TOsError CreateEvent(bool manualReset, bool initialState, THandle& event) override;
+    TOsError SetEvent(THandle event) override;
+    TOsError ResetEvent(THandle event) override;
+    TWaitResult WaitForMultipleObjects(std::span<const THandle> events, std::uint32_t timeoutMs) override;
+    std::string ErrorText(TOsError error) const override;
+
+    // The device path of a port name: the name itself when it is a path,
+    // else the name under /dev.
+    static std::string DevicePath(const std::string& portName);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Event {
+        UniqueFd fd;
+        bool manualReset = true;
+    };
+
+    struct PendingRead {
+        TOverlapped* overlapped = nullptr;
+        std::uint8_t* buffer = nullptr;
+        std::uint32_t count = 0;
+        std::uint32_t done = 0;
+        std::optional<Clock::time_point> totalDeadline;
+        std::optional<Clock::duration> interval;
+        std::optional<Clock::time_point> lastByte;
+        bool completesAtFirstByte = false;
+    };
+
+    struct PendingWait {
+        TOverlapped* overlapped;
+        std::uint32_t* mask;
+    };
+
+    struct LineCounters {
+        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+    };
+
+    struct Device {
+        UniqueFd fd;
+        RxQueue rx;
+        TDCB dcb{};
+        TCommTimeouts timeouts{};
+        std::uint32_t eventMask = 0;
+        std::uint32_t eventHistory = 0;
+        std::uint32_t errorWord = 0;
+        bool hasCounters = false;
+        LineCounters counters;
+        bool above80 = false;
+        bool hungUp = false;
+        std::deque<PendingRead> reads;
+        std::optional<PendingWait> wait;
+    };
+
+    Device* FindDevice(THandle handle);
+    void Signal(THandle event);
+    void Unsignal(THandle event);
+
+    // Reads what the device has into the receive queue, raises the line
+    // events it means and completes the operations that are now due.
+    void Pump(Device& device, Clock::time_point now);
+    void ReadDevice(Device& device, Clock::time_point now);
+    void ReadLineCounters(Device& device);
+    void RaiseEvents(Device& device, std::uint32_t events);
+    void FeedReads(Device& device, Clock::time_point now);
+    void CompleteDueReads(Device& device, Clock::time_point now);
+    void CompleteRead(Device& device, std::size_t index, TOsError status);
+    void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
+    static std::optional<Clock::time_point> NextDeadline(const Device& device);
+    bool BoundTo(const Device& device, std::span<const THandle> events) const;
+
+    mutable std::mutex mutex_;
+    std::map<THandle, std::shared_ptr<Device>> devices_;
+    std::map<THandle, std::shared_ptr<Event>> events_;
+    // Handles are never reused, so a stale handle can never reach another object.
+    THandle nextHandle_ = 1;
+};
+
+} // namespace Comm

@@ -1,0 +1,72 @@
+#pragma once
+
+// A real pseudo-terminal pair: the port opens the slave by its path, the test
+// plays the other end of the line through the master.
+
+#include <QByteArray>
+#include <QDir>
+
+#include <string>
+
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+class PtyPair {
+public:
+    PtyPair()
+    {
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty failed: pseudo-terminals are needed for these tests";
+            return;
+        }
+        // The port opens its own descriptor by path; the test keeps none.
+        ::close(slave);
+        path_ = name;
+    }
+    ~PtyPair()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& Path() const { return path_; }
+    int Master() const { return master_; }
+    void Write(const std::string& bytes) const
+    {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    void CloseMaster()
+    {
+        ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+inline int OpenDescriptorCount()
+{
+    return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+#include "ComPort.h"
+
+// Opens a port on a pseudo-terminal. The line reports that end opening ask for
+// the modem lines, which a pseudo-terminal does not have: that one failure is
+// expected (the port is open by then); any other error fails the test.
+inline void OpenOnPty(TCustomComPort& port)
+{
+    try {
+        port.Open();
+    } catch (const EComPort& e) {
+        ASSERT_EQ(e.Code(), ecModemStatusFailed) << e.what();
+    }
+    ASSERT_TRUE(port.Connected());
+}

@@ -1,0 +1,327 @@
+// The Linux backend under a real port, over pseudo-terminal pairs: opening,
+// configuring, exclusivity, releasing descriptors, and reads with every
+// timeout mode.
+#include "ComPort.h"
+#include "PtyPair.h"
+#include "platform/CommLinux.h"
+#include "platform/TermiosMapping.h"
+
+#include <QElapsedTimer>
+
+#include <span>
+
+#include <cerrno>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+using namespace Comm;
+
+namespace {
+
+TTermios2 ReadTermios(const std::string& path)
+{
+    // A second descriptor on the slave sees the settings of the line.
+    TTermios2 tio{};
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(fd, 0) << "cannot reopen " << path;
+    EXPECT_EQ(::ioctl(fd, _IOR('T', 0x2A, TTermios2), &tio), 0);
+    ::close(fd);
+    return tio;
+}
+
+class PortOnPty : public testing::Test {
+protected:
+    PortOnPty()
+    {
+        port.SetEvents({});
+        port.SetPort(QString::fromStdString(pty.Path()));
+    }
+
+    PtyPair pty;
+    TCustomComPort port;
+};
+
+TEST_F(PortOnPty, OpensAndConfiguresTheLine)
+{
+    port.SetBaudRate(br57600);
+    port.Parity().SetCheck(true);
+    port.SetStopBits(sbTwo);
+    port.FlowControl().SetFlowControl(fcSoftware);
+    port.FlowControl().SetXonChar('Q');
+    OpenOnPty(port);
+
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told;
+    // the rest of the settings stay as the port set them.
+    TTermios2 tio = ReadTermios(pty.Path());
+    EXPECT_EQ(tio.c_cflag & CBAUD, static_cast<std::uint32_t>(B57600));
+    EXPECT_TRUE(tio.c_cflag & CSTOPB);
+    EXPECT_TRUE(tio.c_iflag & INPCK);
+    EXPECT_TRUE(tio.c_iflag & IXON);
+    EXPECT_TRUE(tio.c_iflag & IXOFF);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_EQ(tio.c_cc[VSTART], 'Q');
+    EXPECT_EQ(tio.c_cc[VSTOP], 19);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw binary mode";
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+    // Changes on an open port reach the line at once; custom rates use BOTHER.
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(28800);
+    port.FlowControl().SetFlowControl(fcHardware);
+    tio = ReadTermios(pty.Path());
+    EXPECT_EQ(tio.c_cflag & CBAUD, 0x1000u);
+    EXPECT_EQ(tio.c_ospeed, 28800u);
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+    EXPECT_FALSE(tio.c_iflag & IXON);
+}
+
+TEST_F(PortOnPty, ControlBlocksTheUartCannotCarryAreRefused)
+{
+    OpenOnPty(port);
+    port.SetDataBits(dbFive);
+    port.SetStopBits(sbOneAndHalf);
+    EXPECT_TRUE(ReadTermios(pty.Path()).c_cflag & CSTOPB) << "1.5 stop bits with 5 data bits";
+    try {
+        port.SetDataBits(dbEight);
+        FAIL() << "1.5 stop bits with 8 data bits was accepted";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecSetStateFailed);
+        EXPECT_EQ(e.WinCode(), EINVAL);
+    }
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PortOnPty, SecondPortOnTheSameDeviceIsRefused)
+{
+    OpenOnPty(port);
+    TCustomComPort second;
+    second.SetEvents({});
+    second.SetPort(QString::fromStdString(pty.Path()));
+    try {
+        second.Open();
+        FAIL() << "a second open of an open port succeeded";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecOpenFailed);
+        EXPECT_EQ(e.WinCode(), EBUSY);
+    }
+    EXPECT_FALSE(second.Connected());
+    port.Close();
+    OpenOnPty(second);
+    EXPECT_TRUE(second.Connected()) << "the device is free again once closed";
+}
+
+TEST(PortOnLinux, MissingDeviceFailsWithTheSystemCode)
+{
+    TCustomComPort port;
+    port.SetPort("/dev/ttyDOESNOTEXIST9");
+    try {
+        port.Open();
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Message(), "Unable to open com port (Error: 2)");
+    }
+    port.SetPort("ttyDOESNOTEXIST9");
+    EXPECT_THROW(port.Open(), EComPort) << "a bare name is looked up under /dev";
+    EXPECT_EQ(TLinuxCommLayer::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(TLinuxCommLayer::DevicePath("/dev/pts/3"), "/dev/pts/3");
+}
+
+TEST(PortOnLinux, AFileThatIsNoTerminalIsRefused)
+{
+    TCustomComPort port;
+    port.SetPort("/dev/null");
+    try {
+        port.Open();
+        FAIL() << "/dev/null opened as a serial port";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.WinCode(), ENOTTY);
+    }
+}
+
+TEST_F(PortOnPty, OpeningAndClosingLeaksNoDescriptor)
+{
+    OpenOnPty(port);
+    port.Close();
+    const int before = OpenDescriptorCount();
+    for (int i = 0; i < 200; ++i) {
+        OpenOnPty(port);
+        char buffer[4];
+        port.Read(buffer, 4);
+        port.Close();
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+// ---- Reading ----------------------------------------------------------------
+
+class ReadOnPty : public PortOnPty {
+protected:
+    void OpenWith(std::int32_t interval, std::int32_t multiplier, std::int32_t constant)
+    {
+        port.Timeouts().SetReadInterval(interval);
+        port.Timeouts().SetReadTotalMultiplier(multiplier);
+        port.Timeouts().SetReadTotalConstant(constant);
+        OpenOnPty(port);
+    }
+
+    // Waits until the port has count bytes waiting, woken by the device's
+    // received-character events; each wait is bounded.
+    void WaitForInput(int count)
+    {
+        TCommLayer& layer = port.CommLayer();
+        THandle event = INVALID_HANDLE_VALUE;
+        ASSERT_EQ(layer.CreateEvent(true, false, event), NoError);
+        ASSERT_EQ(layer.SetCommMask(port.Handle(), EV_RXCHAR), NoError);
+        for (int round = 0; round < 100 && port.InputCount() < count; ++round) {
+            TOverlapped overlapped{};
+            overlapped.hEvent = event;
+            std::uint32_t mask = 0;
+            const TOsError started = layer.WaitCommEvent(port.Handle(), mask, overlapped);
+            ASSERT_TRUE(started == NoError || started == IoPending);
+            if (port.InputCount() >= count) {
+                layer.SetCommMask(port.Handle(), EV_RXCHAR); // completes the wait still pending
+                break;
+            }
+            ASSERT_EQ(layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WAIT_OBJECT_0)
+                << "the bytes never arrived";
+        }
+        layer.SetCommMask(port.Handle(), 0);
+        layer.CloseHandle(event);
+        ASSERT_GE(port.InputCount(), count);
+    }
+
+    char buffer[64] = {};
+};
+
+TEST_F(ReadOnPty, ReturnsAtOnceWithWhatIsThere)
+{
+    OpenWith(-1, 0, 0);
+    EXPECT_EQ(port.InputCount(), 0);
+    EXPECT_EQ(port.Read(buffer, 10), 0);
+    pty.Write("abc");
+    WaitForInput(3);
+    EXPECT_EQ(port.InputCount(), 3);
+    EXPECT_EQ(port.Read(buffer, 10), 3);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    EXPECT_EQ(port.Read(buffer, 0), 0);
+}
+
+TEST_F(ReadOnPty, WaitsUntilTheCountIsMetWithoutTimeouts)
+{
+    OpenWith(0, 0, 0);
+    std::thread writer([&] {
+        pty.Write("12");
+        pty.Write("345");
+    });
+    EXPECT_EQ(port.Read(buffer, 5), 5);
+    writer.join();
+    EXPECT_EQ(std::string(buffer, 5), "12345");
+}
+
+TEST_F(ReadOnPty, TotalTimeoutEndsAShortReadWithoutError)
+{
+    OpenWith(0, 10, 100); // 10 ms per byte of 20, plus 100: 300 ms
+    pty.Write("xy");
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(port.Read(buffer, 20), 2);
+    EXPECT_GE(timer.elapsed(), 250);
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST_F(ReadOnPty, IntervalTimeoutCountsFromTheLastByte)
+{
+    OpenWith(100, 0, 0);
+    pty.Write("abcd");
+    WaitForInput(4);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(port.Read(buffer, 20), 4);
+    EXPECT_GE(timer.elapsed(), 80);
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST_F(ReadOnPty, FirstByteModeReturnsWhatIsBufferedOrWaitsForTheConstant)
+{
+    OpenWith(-1, -1, 200);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(port.Read(buffer, 10), 0);
+    EXPECT_GE(timer.elapsed(), 150) << "nothing arrived: the constant elapses";
+    pty.Write("hello");
+    WaitForInput(5);
+    timer.restart();
+    EXPECT_EQ(port.Read(buffer, 10), 5);
+    std::thread writer([&] { pty.Write("!"); });
+    EXPECT_EQ(port.Read(buffer, 10), 1) << "returns at the first byte";
+    writer.join();
+    EXPECT_EQ(buffer[0], '!');
+}
+
+TEST_F(ReadOnPty, AbortFromAnotherThreadFailsThePendingRead)
+{
+    OpenWith(0, 0, 0);
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(port.ReadAsync(buffer, 10, record), 0) << "nothing there: the read goes on in the background";
+    std::thread aborter([&] { port.AbortAllAsync(); });
+    try {
+        port.WaitForAsync(record);
+        ADD_FAILURE() << "the aborted read succeeded";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecReadFailed);
+        EXPECT_EQ(e.WinCode(), ECANCELED);
+    }
+    aborter.join();
+    port.DoneAsync(record);
+    EXPECT_EQ(record, nullptr);
+}
+
+TEST_F(ReadOnPty, ReadOnAClosedPortLeavesNothingBehind)
+{
+    const int before = OpenDescriptorCount();
+    try {
+        port.Read(buffer, 4);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecPortNotOpen);
+        EXPECT_EQ(e.Message(), "Port Not Open");
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_F(ReadOnPty, ModemLinesOfAPseudoTerminalReportTheFailure)
+{
+    OpenWith(-1, 0, 0);
+    try {
+        port.Signals();
+        FAIL() << "a pseudo-terminal reported modem lines";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecModemStatusFailed);
+        EXPECT_GT(e.WinCode(), 0);
+    }
+    EXPECT_TRUE(port.LastErrors().Empty()) << "a driver without counters reports no errors";
+}
+
+TEST_F(ReadOnPty, ClearingPurgeEmptiesTheInput)
+{
+    OpenWith(-1, 0, 0);
+    pty.Write("stale");
+    WaitForInput(5);
+    ASSERT_EQ(port.CommLayer().PurgeComm(port.Handle(), PURGE_RXCLEAR | PURGE_TXCLEAR), NoError);
+    EXPECT_EQ(port.InputCount(), 0);
+}
+
+TEST_F(ReadOnPty, OtherEndClosingFailsAPendingReadInsteadOfHanging)
+{
+    OpenWith(0, 0, 0);
+    std::thread closer([&] { pty.CloseMaster(); });
+    EXPECT_THROW(port.Read(buffer, 10), EComPort);
+    closer.join();
+}
+
+} // namespace
