@@ -1,0 +1,179 @@
+// Reading and line status on the fake device: the bit mappings, every failure
+// code with and without OnException, and records released on every path.
+#include "PortFixture.h"
+
+#include <cerrno>
+
+using namespace Comm;
+
+namespace {
+
+class LineStatus : public PortOnFakeDevice {
+protected:
+    LineStatus()
+    {
+        port.SetEvents({});
+        port.Open();
+    }
+};
+
+TEST_F(LineStatus, EachErrorBitMapsToItsElement)
+{
+    struct Case {
+        std::uint32_t bit;
+        TComError element;
+    };
+    const Case cases[] = {{CE_FRAME, ceFrame}, {CE_OVERRUN, ceOverrun}, {CE_BREAK, ceBreak}, {CE_IOE, ceIO},
+                          {CE_MODE, ceMode},   {CE_RXOVER, ceRxOver},   {CE_TXFULL, ceTxFull}};
+    for (const Case& c : cases) {
+        device.InjectErrors(c.bit);
+        EXPECT_EQ(port.LastErrors(), TComErrors{c.element}) << "bit " << c.bit;
+    }
+    device.InjectErrors(0x0020 | 0x0200 | 0x4000);
+    EXPECT_TRUE(port.LastErrors().Empty()) << "bits outside the table are dropped";
+}
+
+TEST_F(LineStatus, ParityErrorsCountOnlyWithCheckingOn)
+{
+    device.InjectErrors(CE_RXPARITY | CE_FRAME);
+    EXPECT_EQ(port.LastErrors(), TComErrors{ceFrame});
+    port.Parity().SetCheck(true);
+    device.InjectErrors(CE_RXPARITY);
+    EXPECT_EQ(port.LastErrors(), TComErrors{ceRxParity});
+    EXPECT_TRUE(port.LastErrors().Empty()) << "reading clears the errors";
+}
+
+TEST_F(LineStatus, SignalsMapTheModemStatusBits)
+{
+    device.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+    EXPECT_EQ(port.Signals(), TComSignals({csCTS, csRLSD}));
+    device.SetModemStatus(MS_DSR_ON | MS_RING_ON);
+    EXPECT_EQ(port.Signals(), TComSignals({csDSR, csRing}));
+    device.SetModemStatus(0);
+    EXPECT_TRUE(port.Signals().Empty());
+}
+
+TEST_F(LineStatus, InputCountAndReadTakeWhatArrived)
+{
+    EXPECT_EQ(port.InputCount(), 0);
+    device.InjectBytes("hello");
+    EXPECT_EQ(port.InputCount(), 5);
+    char buffer[8] = {};
+    EXPECT_EQ(port.Read(buffer, 8), 5);
+    EXPECT_EQ(std::string(buffer, 5), "hello");
+    EXPECT_EQ(port.InputCount(), 0);
+    EXPECT_EQ(port.Read(buffer, 0), 0);
+    EXPECT_EQ(device.OpenEvents(), 0u) << "every read released its event";
+}
+
+TEST_F(LineStatus, FailuresRaiseTheirCodes)
+{
+    struct Case {
+        const char* call;
+        TComErrorCode code;
+        std::function<void()> operation;
+    };
+    char buffer[4];
+    const Case cases[] = {
+        {"ClearCommError", ecClearErrorFailed, [&] { port.InputCount(); }},
+        {"ClearCommError", ecClearErrorFailed, [&] { port.LastErrors(); }},
+        {"GetCommModemStatus", ecModemStatusFailed, [&] { port.Signals(); }},
+        {"PurgeComm", ecPurgeFailed, [&] { port.AbortAllAsync(); }},
+        {"ReadFile", ecReadFailed, [&] { port.Read(buffer, 4); }},
+        {"GetOverlappedResult", ecReadFailed, [&] { port.Read(buffer, 4); }},
+    };
+    for (const Case& c : cases) {
+        device.Fail(c.call, EIO, 1);
+        try {
+            c.operation();
+            ADD_FAILURE() << c.call << " failing raised nothing";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), c.code) << c.call;
+            EXPECT_EQ(e.WinCode(), EIO) << c.call;
+        }
+        EXPECT_EQ(device.OpenEvents(), 0u) << c.call << ": a record was left behind";
+    }
+}
+
+TEST_F(LineStatus, WithHandlerFailuresAreReportedAndTheOperationsReturnZero)
+{
+    RecordErrors();
+    char buffer[4];
+    device.Fail("ReadFile", EIO, 1);
+    EXPECT_EQ(port.Read(buffer, 4), 0);
+    device.Fail("ClearCommError", EIO, 1);
+    EXPECT_EQ(port.InputCount(), 0);
+    device.Fail("GetCommModemStatus", ENOTTY, 1);
+    EXPECT_TRUE(port.Signals().Empty());
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0].Code, ecReadFailed);
+    EXPECT_EQ(errors[1].Code, ecClearErrorFailed);
+    EXPECT_EQ(errors[2].Code, ecModemStatusFailed);
+    EXPECT_EQ(errors[2].OsError, ENOTTY);
+    EXPECT_EQ(device.OpenEvents(), 0u);
+}
+
+TEST_F(LineStatus, MissingRecordIsReportedWithoutGoingOn)
+{
+    RecordErrors();
+    PAsyncRecord record = nullptr;
+    char buffer[4];
+    EXPECT_EQ(port.ReadAsync(buffer, 4, record), 0);
+    EXPECT_EQ(port.WaitForAsync(record), 0);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].Code, ecInvalidAsync);
+    EXPECT_EQ(errors[0].OsError, 0);
+    EXPECT_EQ(errors[0].OsMessage, "");
+    const auto calls = device.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "ReadFile"), 0);
+}
+
+TEST_F(LineStatus, AsyncReadCompletesWhenTheBytesArrive)
+{
+    port.Timeouts().SetReadInterval(0);
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    char buffer[4] = {};
+    EXPECT_EQ(port.ReadAsync(buffer, 4, record), 0);
+    device.InjectBytes("wxyz");
+    EXPECT_EQ(port.WaitForAsync(record), 4);
+    EXPECT_EQ(std::string(buffer, 4), "wxyz");
+    EXPECT_EQ(record->Kind, akRead);
+    port.DoneAsync(record);
+    EXPECT_EQ(record, nullptr);
+}
+
+TEST_F(LineStatus, ReceivingStoppedIsToldToLinksWhenTheQueueEmpties)
+{
+    port.Close();
+    TComPortLink link;
+    QStringList seen;
+    link.OnRxActivity = [&](TCustomComPort*, bool on) { seen << QString("rx %1").arg(on); };
+    port.RegisterLink(&link);
+    port.Open();
+    device.InjectBytes("ab");
+    char buffer[1];
+    port.Read(buffer, 1);
+    EXPECT_TRUE(seen.isEmpty()) << "a byte is still waiting";
+    port.Read(buffer, 1);
+    EXPECT_EQ(seen, QStringList{"rx 0"});
+    port.Close();
+    port.UnregisterLink(&link);
+}
+
+TEST(PortRead, ClosedPortRaisesPortNotOpen)
+{
+    TFakeCommLayer device;
+    TCustomComPort port(nullptr, device);
+    char buffer[4];
+    try {
+        port.Read(buffer, 4);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecPortNotOpen);
+        EXPECT_EQ(e.WinCode(), -1);
+    }
+    EXPECT_EQ(device.OpenEvents(), 0u);
+}
+
+} // namespace
