@@ -1,0 +1,169 @@
+#include "ComThread.h"
+
+#include "ApplicationException.h"
+#include "ComPort.h"
+
+#include <array>
+
+using namespace Comm;
+
+namespace {
+// RunEvents and PostEvents visit the events in this order.
+constexpr std::array<TComEvent, 10> DispatchOrder = {
+    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
+} // namespace
+
+void TComEventReceiver::WindowProc(unsigned message, std::uintptr_t wParam)
+{
+    if (message != WM_COMPORTEVENT)
+        return;
+    try {
+        // The event thread goes on before any handler runs.
+        if (InSendMessage())
+            ReplyMessage();
+        if (port_->Connected())
+            port_->CallEvent(static_cast<std::uint32_t>(wParam));
+    } catch (...) {
+        HandleApplicationException(port_);
+    }
+}
+
+TComThread::TComThread(TCustomComPort* port, TComEventReceiver* receiver)
+    : port_(port), receiver_(receiver), layer_(port->CommLayer())
+{
+    layer_.CreateEvent(true, false, stopEvent_);
+    layer_.SetCommMask(port_->Handle(), EventsToMask(port_->Events()));
+    const std::uint8_t priority = port_->EventThreadPriority();
+    thread_ = std::thread([this, priority] {
+        threadId_ = std::this_thread::get_id();
+        SetCurrentThreadPriority(priority);
+        Execute();
+    });
+}
+
+TComThread::~TComThread()
+{
+    Stop();
+    ownerCalls_.WaitForFinish();
+    thread_.join();
+    layer_.CloseHandle(stopEvent_);
+}
+
+void TComThread::Stop()
+{
+    layer_.SetEvent(stopEvent_);
+}
+
+bool TComThread::WaitWouldDeadlock() const
+{
+    return std::this_thread::get_id() == threadId_.load() || ownerCalls_.ServingUnrepliedCall();
+}
+
+void TComThread::Execute()
+{
+    const THandle device = port_->Handle();
+    TOverlapped overlapped{};
+    layer_.CreateEvent(true, true, overlapped.hEvent);
+    const std::array<THandle, 2> handles = {stopEvent_, overlapped.hEvent};
+    try {
+        TWaitResult wait{};
+        do {
+            std::uint32_t mask = 0;
+            layer_.WaitCommEvent(device, mask, overlapped);
+            wait = layer_.WaitForMultipleObjects(handles, INFINITE);
+            if (wait.Result == WAIT_OBJECT_0 + 1) {
+                std::uint32_t transferred = 0;
+                if (layer_.GetOverlappedResult(device, overlapped, transferred, false) == NoError) {
+                    currentEvents_ = MaskToEvents(mask);
+                    DispatchEvents();
+                }
+            }
+        } while (wait.Result == WAIT_OBJECT_0 + 1);
+    } catch (...) {
+        // The thread ends and events stop until the port is reopened, but the
+        // error is not lost: the owning thread shows it once.
+        std::exception_ptr error = std::current_exception();
+        TCustomComPort* port = port_;
+        ownerCalls_.Post([error, port] {
+            try {
+                std::rethrow_exception(error);
+            } catch (...) {
+                HandleApplicationException(port);
+            }
+        });
+    }
+    // Clearing the mask completes a wait still pending, so nothing refers to
+    // the local record once it is gone.
+    layer_.SetCommMask(device, 0);
+    layer_.PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    layer_.CloseHandle(overlapped.hEvent);
+    ownerCalls_.MarkFinished();
+}
+
+void TComThread::DispatchEvents()
+{
+    switch (port_->SyncMethod()) {
+    case smThreadSync: {
+        TSentCall call([this](TSentCall&) { RunEvents(); });
+        ownerCalls_.Send(call);
+        if (call.Error)
+            std::rethrow_exception(call.Error);
+        break;
+    }
+    case smWindowSync:
+        PostEvents();
+        break;
+    case smNone:
+        RunEvents();
+        break;
+    }
+}
+
+void TComThread::RunEvents()
+{
+    for (TComEvent event : DispatchOrder) {
+        if (currentEvents_.Contains(event))
+            port_->CallEvent(EventMask(event));
+    }
+}
+
+void TComThread::PostEvents()
+{
+    for (TComEvent event : DispatchOrder) {
+        if (!currentEvents_.Contains(event))
+            continue;
+        TComEventReceiver* receiver = receiver_;
+        const std::uintptr_t wParam = EventMask(event);
+        TSentCall call([receiver, wParam](TSentCall&) { receiver->WindowProc(WM_COMPORTEVENT, wParam); });
+        ownerCalls_.Send(call);
+    }
+}
+
+// ---- The port's side --------------------------------------------------------
+
+void TCustomComPort::StartEventMonitoring()
+{
+    if (events_.Empty()) {
+        threadCreated_ = false;
+        return;
+    }
+    if (syncMethod_ == smWindowSync)
+        messageWindow_ = std::make_unique<TComEventReceiver>(this);
+    eventThread_ = std::make_unique<TComThread>(this, messageWindow_.get());
+    threadCreated_ = true;
+}
+
+void TCustomComPort::StopEventMonitoring()
+{
+    if (!threadCreated_)
+        return;
+    eventThread_.reset();
+    threadCreated_ = false;
+    messageWindow_.reset();
+}
+
+void TCustomComPort::CheckNotInEventThread() const
+{
+    if (threadCreated_ && eventThread_->WaitWouldDeadlock())
+        throw Exception(QStringLiteral("Cannot close the port from a handler its event thread is waiting for"));
+}

@@ -1,0 +1,395 @@
+// The event thread and the dispatch of line events, under each of the three
+// delivery methods, on the fake device and on real pseudo-terminals.
+#include "ApplicationException.h"
+#include "ComThread.h"
+#include "Journal.h"
+#include "PtyPair.h"
+#include "fake/FakeComm.h"
+
+#include <QThread>
+
+#include <atomic>
+
+using namespace Comm;
+
+namespace {
+
+const char* MethodName(TSyncMethod method)
+{
+    switch (method) {
+    case smThreadSync: return "smThreadSync";
+    case smWindowSync: return "smWindowSync";
+    case smNone: return "smNone";
+    }
+    return "?";
+}
+
+// Records what the application's exception display is handed.
+class ApplicationErrors {
+public:
+    ApplicationErrors()
+    {
+        SetApplicationExceptionHandler([this](QObject*, const char* message) { journal.Add(message); });
+    }
+    ~ApplicationErrors() { SetApplicationExceptionHandler(nullptr); }
+    TJournal journal;
+};
+
+class EventDispatch : public testing::TestWithParam<TSyncMethod> {
+protected:
+    EventDispatch() : port(nullptr, device)
+    {
+        port.SetPort("/dev/ttyFAKE0");
+        port.SetSyncMethod(GetParam());
+        port.OnRxChar = [this](TCustomComPort*, std::int32_t count) {
+            journal.Add(QString("RxChar %1").arg(count));
+            CheckThread();
+        };
+        port.OnError = [this](TCustomComPort*, TComErrors errors) { journal.Add(QString("Error %1").arg(errors.ToBits())); };
+        port.OnTxEmpty = [this](TCustomComPort*) { journal.Add("TxEmpty"); };
+        port.OnBreak = [this](TCustomComPort*) { journal.Add("Break"); };
+        port.OnRing = [this](TCustomComPort*) { journal.Add("Ring"); };
+        port.OnRxFlag = [this](TCustomComPort*) { journal.Add("RxFlag"); };
+        port.OnRx80Full = [this](TCustomComPort*) { journal.Add("Rx80Full"); };
+    }
+
+    ~EventDispatch() override
+    {
+        if (port.Connected())
+            port.Close();
+    }
+
+    // Handlers run on the GUI thread unless the method is smNone.
+    void CheckThread()
+    {
+        const bool onGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        if (onGuiThread != (GetParam() != smNone))
+            journal.Add("WRONG THREAD");
+    }
+
+    void OpenAndWaitForTheEventThread()
+    {
+        port.Open();
+        ASSERT_TRUE(device.WaitForPendingEventWait(5000)) << "the event thread never waited for events";
+    }
+
+    TFakeCommLayer device;
+    TCustomComPort port;
+    TJournal journal;
+};
+
+TEST_P(EventDispatch, BatchRunsInTheFixedOrder)
+{
+    OpenAndWaitForTheEventThread();
+    device.InjectBytes("abc", false);
+    device.InjectErrors(CE_FRAME);
+    device.SignalEvents(EV_RX80FULL | EV_RLSD | EV_RXFLAG | EV_TXEMPTY | EV_RXCHAR | EV_ERR | EV_BREAK | EV_RING);
+    ASSERT_TRUE(journal.WaitFor(7)) << journal.Entries().join(", ").toStdString();
+    EXPECT_EQ(journal.Entries(), QStringList({"Error 1", "RxChar 3", "TxEmpty", "Break", "Ring", "RxFlag", "Rx80Full"}))
+        << MethodName(GetParam());
+}
+
+TEST_P(EventDispatch, ReceivedCharacterWithNothingWaitingFiresNothing)
+{
+    TComPortLink link;
+    link.OnRxActivity = [&](TCustomComPort*, bool on) { journal.Add(QString("link rx %1").arg(on)); };
+    port.RegisterLink(&link);
+    OpenAndWaitForTheEventThread();
+    device.SignalEvents(EV_RXCHAR);
+    device.SignalEvents(EV_BREAK);
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{"Break"});
+    port.Close();
+    port.UnregisterLink(&link);
+}
+
+TEST_P(EventDispatch, ErrorsFireOnlyWhenThereAreSome)
+{
+    OpenAndWaitForTheEventThread();
+    device.SignalEvents(EV_ERR);
+    device.InjectErrors(CE_RXPARITY);
+    device.SignalEvents(EV_ERR);
+    device.InjectErrors(CE_OVERRUN | CE_BREAK);
+    device.SignalEvents(EV_ERR);
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{QString("Error %1").arg(TComErrors({ceOverrun, ceBreak}).ToBits())})
+        << "an empty error set and a parity error without checking fire nothing";
+}
+
+TEST_P(EventDispatch, ExceptionInAHandler)
+{
+    ApplicationErrors shown;
+    port.OnRxChar = [](TCustomComPort*, std::int32_t) { throw std::runtime_error("handler failed"); };
+    OpenAndWaitForTheEventThread();
+    device.InjectBytes("x");
+    ASSERT_TRUE(shown.journal.WaitFor(1)) << "the exception was lost";
+    device.SignalEvents(EV_BREAK);
+    if (GetParam() == smWindowSync) {
+        ASSERT_TRUE(journal.WaitFor(1)) << "the next event was not delivered";
+        EXPECT_EQ(journal.Entries(), QStringList{"Break"});
+    } else {
+        // The thread has ended: nothing more is dispatched until the port reopens.
+        EXPECT_FALSE(journal.WaitFor(1, 200));
+        port.Close();
+        port.Open();
+        ASSERT_TRUE(device.WaitForPendingEventWait(5000));
+        device.SignalEvents(EV_BREAK);
+        EXPECT_TRUE(journal.WaitFor(1)) << "reopening restarts the events";
+    }
+    EXPECT_EQ(shown.journal.Entries(), QStringList{"handler failed"}) << "reported exactly once";
+}
+
+TEST_P(EventDispatch, LinksAreToldInOrderWithTheirSlots)
+{
+    TComPortLink first, second;
+    for (auto* link : {&first, &second}) {
+        const QString name = link == &first ? "first" : "second";
+        link->OnConnection = [this, name](TCustomComPort*, bool on) { journal.Add(name + QString(" connection %1").arg(on)); };
+        link->OnTxEmpty = [this, name](TCustomComPort*) { journal.Add(name + " txempty"); };
+        link->OnTxActivity = [this, name](TCustomComPort*, bool on) { journal.Add(name + QString(" tx %1").arg(on)); };
+        link->OnRing = [this, name](TCustomComPort*) { journal.Add(name + " ring"); };
+        link->OnRxFlag = [this, name](TCustomComPort*) { journal.Add(name + " rxflag"); };
+        link->OnCTSChange = [this, name](TCustomComPort*, bool on) { journal.Add(name + QString(" cts %1").arg(on)); };
+        port.RegisterLink(link);
+    }
+    port.OnTxEmpty = nullptr;
+    port.OnRing = nullptr;
+    port.OnRxFlag = nullptr;
+    device.SetModemStatus(MS_CTS_ON);
+    OpenAndWaitForTheEventThread();
+    EXPECT_EQ(journal.Entries(), QStringList({"first connection 1", "second connection 1", "first cts 1", "second cts 1"}));
+    journal.Clear();
+    device.SignalEvents(EV_TXEMPTY | EV_RING | EV_RXFLAG);
+    ASSERT_TRUE(journal.WaitFor(8));
+    EXPECT_EQ(journal.Entries(), QStringList({"first tx 0", "second tx 0", "first txempty", "second txempty", "first ring",
+                                              "second ring", "first rxflag", "second rxflag"}));
+    port.Close();
+    port.UnregisterLink(&first);
+    port.UnregisterLink(&second);
+}
+
+TEST_P(EventDispatch, CloseWhileTheThreadWaitsForTheGuiThread)
+{
+    std::atomic<int> handled{0};
+    port.OnBreak = [&](TCustomComPort*) { ++handled; };
+    OpenAndWaitForTheEventThread();
+    // The event thread may already be waiting for the GUI thread to run the
+    // batch; Close serves that call while it waits, so it cannot deadlock.
+    device.SignalEvents(EV_BREAK);
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_LE(handled.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachMethod, EventDispatch, testing::Values(smThreadSync, smWindowSync, smNone),
+                         [](const testing::TestParamInfo<TSyncMethod>& info) { return std::string(MethodName(info.param)); });
+
+// ---- Receiving buffers ----------------------------------------------------
+
+class RxBuffers : public testing::Test {
+protected:
+    RxBuffers() : port(nullptr, device)
+    {
+        port.SetEvents({});
+        port.OnRxChar = [this](TCustomComPort*, std::int32_t count) { journal.Add(QString("RxChar %1").arg(count)); };
+        port.OnRxBuf = [this](TCustomComPort*, const void* data, std::int32_t count) {
+            journal.Add("RxBuf " + QString::fromLatin1(static_cast<const char*>(data), count));
+        };
+    }
+
+    TFakeCommLayer device;
+    TCustomComPort port;
+    TJournal journal;
+};
+
+TEST_F(RxBuffers, AnnouncedOnlyWhileNobodyConsumesThem)
+{
+    port.Open();
+    device.InjectBytes("abc");
+    port.CallRxChar();
+    EXPECT_EQ(journal.Entries(), QStringList{"RxChar 3"});
+    EXPECT_EQ(device.QueuedBytes(), 3u) << "announced bytes are left for the application";
+}
+
+TEST_F(RxBuffers, ConsumingLinkGetsThemAfterThePortsOwnHandler)
+{
+    TComPortLink plain, consumer;
+    consumer.OnRxBuf = [this](TCustomComPort*, const void* data, std::int32_t count) {
+        journal.Add("link " + QString::fromLatin1(static_cast<const char*>(data), count));
+    };
+    port.RegisterLink(&plain);
+    port.RegisterLink(&consumer);
+    port.Open();
+    device.InjectBytes("xyz");
+    port.CallRxChar();
+    EXPECT_EQ(journal.Entries(), QStringList({"RxBuf xyz", "link xyz"}));
+    EXPECT_EQ(device.QueuedBytes(), 0u);
+    EXPECT_EQ(device.OpenEvents(), 0u);
+    port.Close();
+}
+
+TEST_F(RxBuffers, WithoutAnnouncingThePortReadsThemItself)
+{
+    port.SetTriggersOnRxChar(false);
+    port.Open();
+    device.InjectBytes("hi");
+    port.CallRxChar();
+    EXPECT_EQ(journal.Entries(), QStringList{"RxBuf hi"});
+}
+
+TEST_F(RxBuffers, BufferIsReleasedWhenAHandlerFails)
+{
+    port.SetTriggersOnRxChar(false);
+    port.OnRxBuf = [](TCustomComPort*, const void*, std::int32_t) { throw std::runtime_error("consumer failed"); };
+    port.Open();
+    device.InjectBytes("hi");
+    EXPECT_THROW(port.CallRxChar(), std::runtime_error);
+    EXPECT_TRUE(journal.Entries().isEmpty()) << "OnRxChar must not announce bytes already read";
+}
+
+// ---- Opening and closing --------------------------------------------------
+
+TEST(EventThreadLifecycle, EmptyEventsStartNoThread)
+{
+    TFakeCommLayer device;
+    TCustomComPort port(nullptr, device);
+    port.SetEvents({});
+    TJournal journal;
+    port.OnAfterOpen = [&](TCustomComPort*) { journal.Add("AfterOpen"); };
+    port.OnDSRChange = [&](TCustomComPort*, bool on) { journal.Add(QString("DSR %1").arg(on)); };
+    device.SetModemStatus(MS_DSR_ON);
+    port.Open();
+    port.Close();
+    EXPECT_TRUE(device.Masks().empty()) << "no event thread set a mask";
+    EXPECT_EQ(journal.Entries(), QStringList({"AfterOpen", "DSR 1", "DSR 0"}));
+}
+
+TEST(EventThreadLifecycle, ThreadWatchesTheEventsAndCleansUpBehindItself)
+{
+    TFakeCommLayer device;
+    TCustomComPort port(nullptr, device);
+    port.SetEvents({evRxChar, evBreak});
+    port.Open();
+    ASSERT_TRUE(device.WaitForPendingEventWait(5000));
+    EXPECT_EQ(device.Masks(), std::vector<std::uint32_t>{EV_RXCHAR | EV_BREAK});
+    port.Close();
+    EXPECT_EQ(device.Masks(), std::vector<std::uint32_t>({EV_RXCHAR | EV_BREAK, 0}));
+    EXPECT_EQ(device.Purges(), std::vector<std::uint32_t>({PURGE_TXABORT | PURGE_RXABORT, PURGE_TXCLEAR | PURGE_RXCLEAR}));
+    EXPECT_EQ(device.OpenEvents(), 0u) << "the thread's events are all closed";
+    EXPECT_EQ(EventsToMask(AllComEvents), 0x05FFu);
+    EXPECT_EQ(MaskToEvents(0xFFFF), AllComEvents);
+}
+
+TEST(EventThreadLifecycle, CloseFromAHandlerTheThreadWaitsForIsRefused)
+{
+    for (TSyncMethod method : {smThreadSync, smNone}) {
+        ApplicationErrors shown;
+        TFakeCommLayer device;
+        TCustomComPort port(nullptr, device);
+        port.SetSyncMethod(method);
+        port.OnBreak = [](TCustomComPort* sender) { sender->Close(); };
+        port.Open();
+        ASSERT_TRUE(device.WaitForPendingEventWait(5000));
+        device.SignalEvents(EV_BREAK);
+        ASSERT_TRUE(shown.journal.WaitFor(1)) << MethodName(method);
+        EXPECT_EQ(shown.journal.Entries(),
+                  QStringList{"Cannot close the port from a handler its event thread is waiting for"});
+        EXPECT_TRUE(port.Connected());
+        port.Close();
+        EXPECT_FALSE(port.Connected());
+    }
+}
+
+TEST(EventThreadLifecycle, CloseFromAWindowMessageHandlerWorks)
+{
+    TFakeCommLayer device;
+    TCustomComPort port(nullptr, device);
+    port.SetSyncMethod(smWindowSync);
+    TJournal journal;
+    port.OnBreak = [&](TCustomComPort* sender) {
+        sender->Close();
+        journal.Add(QString("closed %1").arg(!sender->Connected()));
+    };
+    port.Open();
+    ASSERT_TRUE(device.WaitForPendingEventWait(5000));
+    device.SignalEvents(EV_BREAK);
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{"closed 1"});
+}
+
+// ---- Real pseudo-terminals ----------------------------------------------------
+
+class EventsOnPty : public testing::Test {
+protected:
+    EventsOnPty()
+    {
+        port.SetPort(QString::fromStdString(pty.Path()));
+        port.OnRxChar = [this](TCustomComPort*, std::int32_t count) {
+            const bool gui = QThread::currentThread() == QCoreApplication::instance()->thread();
+            journal.Add(QString("RxChar %1%2").arg(count).arg(gui ? "" : " off the GUI thread"));
+        };
+        port.OnRxFlag = [this](TCustomComPort*) { journal.Add("RxFlag"); };
+        port.OnRx80Full = [this](TCustomComPort*) { journal.Add("Rx80Full"); };
+    }
+
+    PtyPair pty;
+    TCustomComPort port;
+    TJournal journal;
+};
+
+TEST_F(EventsOnPty, ReceivedBytesAreAnnouncedOnceOnTheGuiThread)
+{
+    OpenOnPty(port);
+    pty.Write("hello");
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{"RxChar 5"});
+    EXPECT_FALSE(journal.WaitFor(2, 200)) << "unread bytes must not be announced again";
+    pty.Write("!");
+    ASSERT_TRUE(journal.WaitFor(2));
+    EXPECT_EQ(journal.Entries().last(), "RxChar 6");
+}
+
+TEST_F(EventsOnPty, EventCharacterRaisesRxFlag)
+{
+    port.SetEventChar('\n');
+    port.OnRxChar = nullptr;
+    OpenOnPty(port);
+    pty.Write("no flag");
+    pty.Write("line\n");
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{"RxFlag"});
+}
+
+TEST_F(EventsOnPty, FillingTheQueueToEightyPercentRaisesRx80Full)
+{
+    port.Buffer().SetInputSize(100);
+    port.OnRxChar = nullptr;
+    OpenOnPty(port);
+    pty.Write(std::string(79, 'a'));
+    pty.Write(std::string(1, 'b'));
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{"Rx80Full"});
+}
+
+TEST_F(EventsOnPty, ClosingPurgesUnreadInput)
+{
+    OpenOnPty(port);
+    pty.Write("unread");
+    ASSERT_TRUE(journal.WaitFor(1));
+    port.Close();
+    port.OnRxChar = nullptr;
+    port.SetEvents({});
+    OpenOnPty(port);
+    EXPECT_EQ(port.InputCount(), 0);
+}
+
+TEST_F(EventsOnPty, WithoutSynchronisingHandlersRunInTheEventThread)
+{
+    port.SetSyncMethod(smNone);
+    OpenOnPty(port);
+    pty.Write("abc");
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_EQ(journal.Entries(), QStringList{"RxChar 3 off the GUI thread"});
+}
+
+} // namespace
