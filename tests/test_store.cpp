@@ -1,0 +1,392 @@
+// Storing and loading port settings, and the two stores beneath: REGEDIT4
+// registry files and initialisation files.
+#include "IniFile.h"
+#include "PortFixture.h"
+#include "RegistryKey.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(data);
+}
+
+// Every setting of every group away from its default.
+void MakeEverythingNonDefault(TCustomComPort& port)
+{
+    port.SetPort("/dev/ttyUSB3");
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(31250);
+    port.SetStopBits(sbTwo);
+    port.SetDataBits(dbSeven);
+    port.Parity().SetBits(prMark);
+    port.SetEventChar('\n');
+    port.SetDiscardNull(true);
+    port.Parity().SetCheck(true);
+    port.Parity().SetReplace(true);
+    port.Parity().SetReplaceChar('?');
+    port.Buffer().SetInputSize(4096);
+    port.Buffer().SetOutputSize(512);
+    port.Timeouts().SetReadInterval(5);
+    port.Timeouts().SetReadTotalConstant(6);
+    port.Timeouts().SetReadTotalMultiplier(7);
+    port.Timeouts().SetWriteTotalConstant(8);
+    port.Timeouts().SetWriteTotalMultiplier(9);
+    port.FlowControl().SetControlRTS(rtsToggle);
+    port.FlowControl().SetControlDTR(dtrEnable);
+    port.FlowControl().SetDSRSensitivity(true);
+    port.FlowControl().SetOutCTSFlow(true);
+    port.FlowControl().SetOutDSRFlow(true);
+    port.FlowControl().SetTxContinueOnXoff(true);
+    port.FlowControl().SetXonXoffIn(true);
+    port.FlowControl().SetXonXoffOut(true);
+    port.FlowControl().SetXoffChar('s');
+    port.FlowControl().SetXonChar('q');
+}
+
+void ExpectSameSettings(const TCustomComPort& a, const TCustomComPort& b)
+{
+    EXPECT_EQ(a.Port(), b.Port());
+    EXPECT_EQ(a.BaudRate(), b.BaudRate());
+    EXPECT_EQ(a.CustomBaudRate(), b.CustomBaudRate());
+    EXPECT_EQ(a.StopBits(), b.StopBits());
+    EXPECT_EQ(a.DataBits(), b.DataBits());
+    EXPECT_EQ(a.EventChar(), b.EventChar());
+    EXPECT_EQ(a.DiscardNull(), b.DiscardNull());
+    EXPECT_EQ(a.BuildControlBlock(), b.BuildControlBlock());
+    EXPECT_EQ(a.BuildTimeouts(), b.BuildTimeouts());
+    EXPECT_EQ(a.Buffer().InputSize(), b.Buffer().InputSize());
+    EXPECT_EQ(a.Buffer().OutputSize(), b.Buffer().OutputSize());
+}
+
+const TStoreGroups AllGroups{sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers};
+
+class Store : public testing::Test {
+protected:
+    Store()
+    {
+        EXPECT_TRUE(dir.isValid());
+        port.setObjectName("ComPort1");
+    }
+
+    QString Path(const char* name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    TFakeCommLayer device;
+    TCustomComPort port{nullptr, device};
+    RegistryFile file;
+    RegistryKey key{*file.Key("HKEY_CURRENT_USER\\Software\\Zorbel", true)};
+};
+
+TEST_F(Store, BasicGroupWritesSixEntriesOrSevenWithACustomRate)
+{
+    port.StoreRegistry(key);
+    EXPECT_EQ(key.ValueNames(), QStringList({"Port", "BaudRate", "StopBits", "DataBits", "Parity", "FlowControl"}));
+    EXPECT_EQ(key.ReadString("BaudRate"), "9600");
+    EXPECT_EQ(key.ReadString("StopBits"), "1");
+    EXPECT_EQ(key.ReadString("FlowControl"), "None");
+
+    port.SetBaudRate(brCustom);
+    RegistryFile other;
+    RegistryKey custom(*other.Key("K", true));
+    port.StoreRegistry(custom);
+    EXPECT_EQ(custom.ValueNames(),
+              QStringList({"Port", "BaudRate", "CustomBaudRate", "StopBits", "DataBits", "Parity", "FlowControl"}));
+    EXPECT_EQ(custom.ReadInteger("CustomBaudRate"), 9600);
+    EXPECT_EQ(custom.ReadString("BaudRate"), "Custom");
+}
+
+TEST_F(Store, EveryEntryInItsGroupOrder)
+{
+    port.SetStoredGroups(AllGroups);
+    port.SetBaudRate(brCustom);
+    port.StoreRegistry(key);
+    EXPECT_EQ(key.ValueNames(),
+              QStringList({"Port", "BaudRate", "CustomBaudRate", "StopBits", "DataBits", "Parity", "FlowControl",
+                           "EventChar", "DiscardNull", "Parity.Check", "Parity.Replace", "Parity.ReplaceChar",
+                           "Buffer.OutputSize", "Buffer.InputSize", "Timeouts.ReadInterval",
+                           "Timeouts.ReadTotalConstant", "Timeouts.ReadTotalMultiplier",
+                           "Timeouts.WriteTotalConstant", "Timeouts.WriteTotalMultiplier", "FlowControl.ControlRTS",
+                           "FlowControl.ControlDTR", "FlowControl.DSRSensitivity", "FlowControl.OutCTSFlow",
+                           "FlowControl.OutDSRFlow", "FlowControl.TxContinueOnXoff", "FlowControl.XonXoffIn",
+                           "FlowControl.XonXoffOut", "FlowControl.XoffChar", "FlowControl.XonChar"}));
+    EXPECT_EQ(key.ReadString("EventChar"), "#0");
+    EXPECT_EQ(key.ReadString("DiscardNull"), "No");
+    EXPECT_EQ(key.ReadInteger("Timeouts.ReadInterval"), -1);
+}
+
+TEST_F(Store, NoGroupsWritesAndReadsNothing)
+{
+    port.SetStoredGroups({});
+    port.StoreRegistry(key);
+    EXPECT_TRUE(key.ValueNames().isEmpty());
+    port.LoadRegistry(key);
+    EXPECT_EQ(port.Port(), "/dev/ttyS0");
+}
+
+TEST_F(Store, FlowControlDefaultsAsCharactersAndPreset)
+{
+    port.SetStoredGroups({sgBasic, sgFlowControl});
+    IniFile ini(Path("port.ini"));
+    port.StoreIniFile(ini);
+    EXPECT_EQ(ini.ReadString("ComPort1", "FlowControl.XonChar", ""), "#17");
+    EXPECT_EQ(ini.ReadString("ComPort1", "FlowControl.XoffChar", ""), "#19");
+    EXPECT_EQ(ini.ReadString("ComPort1", "FlowControl", ""), "None");
+    EXPECT_EQ(ini.ReadString("ComPort1", "FlowControl.ControlRTS", ""), "Disable");
+
+    port.FlowControl().SetControlRTS(rtsEnable);
+    port.StoreIniFile(ini);
+    EXPECT_EQ(ini.ReadString("ComPort1", "FlowControl", ""), "Custom") << "a mixed combination is stored as Custom";
+}
+
+TEST_F(Store, EveryGroupRoundTripsThroughTheRegistryFile)
+{
+    port.SetStoredGroups(AllGroups);
+    MakeEverythingNonDefault(port);
+    port.StoreRegistry(key);
+    file.Save(Path("port.reg"));
+
+    RegistryFile loaded = RegistryFile::Load(Path("port.reg"));
+    RegistryKey loadedKey(*loaded.Key("hkey_current_user\\software\\zorbel", false));
+    TCustomComPort copy(nullptr, device);
+    copy.SetStoredGroups(AllGroups);
+    copy.LoadRegistry(loadedKey);
+    ExpectSameSettings(port, copy);
+}
+
+TEST_F(Store, EveryGroupRoundTripsThroughTheIniFile)
+{
+    port.SetStoredGroups(AllGroups);
+    MakeEverythingNonDefault(port);
+    {
+        IniFile ini(Path("port.ini"));
+        port.StoreIniFile(ini);
+        ASSERT_EQ(ini.UpdateFile(), "");
+    }
+    IniFile ini(Path("port.ini"));
+    TCustomComPort copy(nullptr, device);
+    copy.setObjectName("ComPort1");
+    copy.SetStoredGroups(AllGroups);
+    copy.LoadIniFile(ini);
+    ExpectSameSettings(port, copy);
+}
+
+TEST_F(Store, HandEditedIniFileMatchesWithoutRegardToCase)
+{
+    WriteAll(Path("edited.ini"), "; settings\n[comport1]\nbaudrate=custom\nPARITY=even\nstopbits=2\n");
+    IniFile ini(Path("edited.ini"));
+    port.SetCustomBaudRate(115200);
+    port.LoadIniFile(ini);
+    EXPECT_EQ(port.BaudRate(), brCustom);
+    EXPECT_EQ(port.CustomBaudRate(), 9600) << "a custom rate without its entry loads 9600";
+    EXPECT_EQ(port.Parity().Bits(), prEven);
+    EXPECT_EQ(port.StopBits(), sbTwo);
+    EXPECT_EQ(port.Port(), "/dev/ttyS0") << "an absent entry leaves its property unchanged";
+}
+
+TEST_F(Store, EmptyIniSectionChangesNothingButACustomRate)
+{
+    WriteAll(Path("empty.ini"), "[ComPort1]\n");
+    IniFile ini(Path("empty.ini"));
+    port.SetStoredGroups(AllGroups);
+    MakeEverythingNonDefault(port);
+    TCustomComPort before(nullptr, device);
+    before.SetStoredGroups(AllGroups);
+    MakeEverythingNonDefault(before);
+    port.LoadIniFile(ini);
+    EXPECT_EQ(port.CustomBaudRate(), 9600);
+    before.SetCustomBaudRate(9600);
+    ExpectSameSettings(before, port);
+}
+
+TEST_F(Store, RegistryKeyWithoutPortSetsAnEmptyPort)
+{
+    key.WriteString("BaudRate", "57600");
+    port.LoadRegistry(key);
+    EXPECT_EQ(port.Port(), "");
+    EXPECT_EQ(port.BaudRate(), br57600);
+    EXPECT_EQ(port.FlowControl().FlowControl(), fcNone) << "a missing preset reads as Custom, which changes nothing";
+}
+
+TEST_F(Store, RegistryKeyWithoutAQueueSizeFailsAndLeavesBothSizes)
+{
+    port.SetStoredGroups({sgBuffer});
+    key.WriteInteger("Buffer.InputSize", 8192);
+    try {
+        port.LoadRegistry(key);
+        FAIL() << "no exception";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.Message(), "Failed to get data for 'Buffer.OutputSize'");
+    }
+    EXPECT_EQ(port.Buffer().InputSize(), 1024);
+    EXPECT_EQ(port.Buffer().OutputSize(), 1024);
+    key.WriteString("Buffer.OutputSize", "2048");
+    try {
+        port.LoadRegistry(key);
+        FAIL() << "no exception";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.Message(), "Invalid data type for 'Buffer.OutputSize'");
+    }
+}
+
+TEST_F(Store, LoadingIntoAnOpenPortReappliesAndReopens)
+{
+    port.SetEvents({});
+    port.SetPort("/dev/ttyFAKE0");
+    port.Open();
+    device.ClearCalls();
+    key.WriteString("Port", "/dev/ttyFAKE1");
+    key.WriteString("BaudRate", "19200");
+    port.LoadRegistry(key);
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(device.OpenedPaths(), std::vector<std::string>{"/dev/ttyFAKE1"});
+    EXPECT_EQ(device.States().back().BaudRate, 19200u);
+    const auto calls = device.Calls();
+    const auto reopened = std::find(calls.begin(), calls.end(), "CreateFile");
+    ASSERT_NE(reopened, calls.end());
+    EXPECT_GE(std::count(reopened, calls.end(), "SetCommState"), 3) << "the rate and the preset re-apply after reopening";
+}
+
+TEST_F(Store, ReadOnlyKeyRefusesWrites)
+{
+    RegistryKey readOnly(*file.Key("HKEY_CURRENT_USER\\Software\\Zorbel", false), RegistryKey::ReadOnly);
+    try {
+        port.StoreRegistry(readOnly);
+        FAIL() << "no exception";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.Message(), "Failed to set data for 'Port'");
+    }
+}
+
+// ---- REGEDIT4 files -------------------------------------------------------
+
+TEST(RegistryFiles, WriteTheFileFormat)
+{
+    RegistryFile file;
+    RegistryKey key(*file.Key("HKEY_CURRENT_USER\\Software\\Zorbel", true));
+    key.WriteString("Port", "C:\\dev\\\"x\"");
+    key.WriteInteger("Size", 10);
+    key.WriteInteger("Negative", -1);
+    EXPECT_EQ(file.Serialize(), QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Zorbel]\n"
+                                           "\"Port\"=\"C:\\\\dev\\\\\\\"x\\\"\"\n"
+                                           "\"Size\"=dword:0000000a\n"
+                                           "\"Negative\"=dword:ffffffff\n"));
+    RegistryFile back = RegistryFile::Parse(file.Serialize(), "memory");
+    RegistryKey backKey(*back.Key("HKEY_CURRENT_USER\\SOFTWARE\\ZORBEL", false));
+    EXPECT_EQ(backKey.ReadString("port"), "C:\\dev\\\"x\"");
+    EXPECT_EQ(backKey.ReadInteger("NEGATIVE"), -1);
+}
+
+TEST(RegistryFiles, KeepValuesOfOtherTypes)
+{
+    const QByteArray text = "REGEDIT4\r\n\r\n[K]\r\n\"Bin\"=hex:01,02,\\\r\n  03\r\n@=\"default\"\r\n";
+    RegistryFile file = RegistryFile::Parse(text, "k.reg");
+    RegistryKey key(*file.Key("K", false));
+    EXPECT_THROW(key.ReadString("Bin"), ERegistryException);
+    EXPECT_THROW(key.ReadInteger("Bin"), ERegistryException);
+    EXPECT_EQ(key.ReadString(""), "default");
+    EXPECT_TRUE(file.Serialize().contains("\"Bin\"=hex:01,02,03"));
+}
+
+TEST(RegistryFiles, MalformedFilesNameTheFileAndLine)
+{
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"Windows Registry Editor\n", "bad.reg:1: the file does not begin with REGEDIT4"},
+        {"REGEDIT4\n\"A\"=\"x\"\n", "bad.reg:2: value outside of any key"},
+        {"REGEDIT4\n[K]\n\"A\"=\"unterminated\n", "bad.reg:3: unterminated text"},
+        {"REGEDIT4\n[K]\n\"A\"=dword:123456789\n", "bad.reg:3: malformed dword value"},
+        {"REGEDIT4\n[K]\n\"A\"=dword:xyz\n", "bad.reg:3: malformed dword value"},
+        {"REGEDIT4\n[K\n", "bad.reg:2: malformed key line"},
+        {"REGEDIT4\n[K]\n\"A\"\n", "bad.reg:3: expected '=' after the value name"},
+        {"REGEDIT4\n[K]\nA=1\n", "bad.reg:3: expected a value name in quotes or @"},
+        {"REGEDIT4\n[K]\n\"A\"=\"x\\q\"\n", "bad.reg:3: unknown escape '\\q'"},
+        {"REGEDIT4\n[K]\n\"A\"=\"x\" trailing\n", "bad.reg:3: unexpected text after the closing quote"},
+        {"REGEDIT4\n[K]\n\"A\"=42\n", "bad.reg:3: unsupported value data"},
+        {"REGEDIT4\n[K]\n\"A", "bad.reg:3: unterminated text"},
+    };
+    for (const Case& c : cases) {
+        try {
+            RegistryFile::Parse(c.text, "bad.reg");
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const ERegistryException& e) {
+            EXPECT_EQ(e.Message(), QString::fromLatin1(c.message)) << c.text;
+        }
+    }
+}
+
+TEST(RegistryFiles, FailedSaveLeavesTheOldFileIntact)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("port.reg");
+    WriteAll(path, "REGEDIT4\n\n[Old]\n\"A\"=\"1\"\n");
+    // Something that is not a file stands where the new content is written first.
+    QDir().mkpath(path + ".new");
+    RegistryFile file;
+    RegistryKey(*file.Key("New", true)).WriteString("B", "2");
+    EXPECT_THROW(file.Save(path), ERegistryException);
+    EXPECT_EQ(ReadAll(path), QByteArray("REGEDIT4\n\n[Old]\n\"A\"=\"1\"\n"));
+}
+
+// ---- Initialisation files ---------------------------------------------------
+
+TEST(IniFiles, WindowsRulesForReading)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.ini");
+    WriteAll(path, "[Other]\nKey=other\n[Port]\n; a comment\nKey=first\nkey=second\nSpaced = value with = sign \n"
+                   "Hex=0x1F\nDollar=$10\nBad=12abc\n");
+    IniFile ini(path);
+    EXPECT_EQ(ini.ReadString("port", "KEY", "d"), "first") << "the first of duplicate keys wins";
+    EXPECT_EQ(ini.ReadString("Port", "spaced", "d"), " value with = sign ") << "values are raw to the end of the line";
+    EXPECT_EQ(ini.ReadString("Port", "Missing", "d"), "d");
+    EXPECT_EQ(ini.ReadString("Missing", "Key", "d"), "d");
+    EXPECT_EQ(ini.ReadString("Port", "; a comment", "d"), "d");
+    EXPECT_EQ(ini.ReadInteger("Port", "Hex", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("Port", "Dollar", 0), 16);
+    EXPECT_EQ(ini.ReadInteger("Port", "Bad", 7), 7);
+    EXPECT_EQ(ini.ReadSection("PORT"), QStringList({"Key", "Spaced", "Hex", "Dollar", "Bad"}));
+}
+
+TEST(IniFiles, WritingKeepsEverythingElse)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("b.ini");
+    WriteAll(path, "; header\n[A]\nx=1\n\n[Port]\nKeep=me\nBaudRate=9600\n\n[B]\ny=2\n");
+    IniFile ini(path);
+    ini.WriteString("port", "baudrate", "57600");
+    ini.WriteInteger("Port", "New", -5);
+    ini.WriteString("C", "z", "3");
+    ASSERT_EQ(ini.UpdateFile(), "");
+    EXPECT_EQ(ReadAll(path), QByteArray("; header\n[A]\nx=1\n\n[Port]\nKeep=me\nBaudRate=57600\nNew=-5\n\n[B]\ny=2\n\n[C]\nz=3\n"));
+}
+
+TEST(IniFiles, FailedSaveLeavesTheOldFileIntact)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("c.ini");
+    WriteAll(path, "[Port]\nA=1\n");
+    IniFile ini(path);
+    ini.WriteString("Port", "A", "2");
+    QDir().mkpath(path + ".new");
+    EXPECT_NE(ini.UpdateFile(), "");
+    EXPECT_EQ(ReadAll(path), QByteArray("[Port]\nA=1\n"));
+}
+
+} // namespace
