@@ -120,7 +120,7 @@ TOsError TFakeCommLayer::Enter(const char* call)
 
 // ---- The line ----------------------------------------------------------------
 
-void TFakeCommLayer::InjectBytes(const std::string& bytes)
+void TFakeCommLayer::InjectBytes(const std::string& bytes, bool raiseEvents)
 {
     std::lock_guard lock(mutex_);
     std::uint32_t events = EV_RXCHAR;
@@ -132,7 +132,8 @@ void TFakeCommLayer::InjectBytes(const std::string& bytes)
             events |= EV_RXFLAG;
     }
     FeedReads();
-    Raise(events);
+    if (raiseEvents)
+        Raise(events);
 }
 
 void TFakeCommLayer::InjectErrors(std::uint32_t errorWord)

@@ -42,7 +42,9 @@ public:
     void SetMissing(const std::string& path);
 
     // ---- the line ----
-    void InjectBytes(const std::string& bytes);
+    // Bytes received; with raiseEvents false they arrive without line events
+    // (for tests that raise the events of a batch themselves).
+    void InjectBytes(const std::string& bytes, bool raiseEvents = true);
     // Error bits reported (and cleared) by the next ClearCommError.
     void InjectErrors(std::uint32_t errorWord);
     void SetModemStatus(std::uint32_t status);

@@ -1,0 +1,116 @@
+#include "ComComboBox.h"
+
+#include "ApplicationException.h"
+#include "ComPort.h"
+
+#include <QStringListModel>
+
+TComComboBox::TComComboBox(QWidget* owner)
+    : QComboBox(owner), select_(std::make_unique<TComSelect>()), items_(new QStringListModel(this))
+{
+    setModel(items_);
+    select_->Items = items_;
+    setEditable(false);
+    // activated is emitted for a user's pick only, never for a selection made
+    // by the program.
+    connect(this, &QComboBox::activated, this, [this] { Change(); });
+}
+
+// The selector outlives the combo box's own teardown (it is a member, freed
+// after the base destructor has run), so a late notification still finds it.
+TComComboBox::~TComComboBox() = default;
+
+void TComComboBox::SetComPort(TCustomComPort* value)
+{
+    if (select_->ComPort == value)
+        return;
+    select_->ComPort = value;
+    if (!value)
+        return;
+    // Earlier registrations stay; Notification ignores ports no longer linked.
+    connect(value, &QObject::destroyed, this, [this](QObject* component) { Notification(component); });
+    ShowPortValue();
+}
+
+void TComComboBox::SetComProperty(TComProperty value)
+{
+    select_->SetComProperty(value);
+    // A refilled list starts with nothing selected (the view would pick its
+    // first row on its own); the rules below choose the entry.
+    setCurrentIndex(-1);
+    if (items_->rowCount() == 0)
+        return;
+    if (select_->ComPort) {
+        int index = -1;
+        select_->FindPortValue(index);
+        SetItemIndex(index);
+    } else {
+        SetItemIndex(0);
+    }
+}
+
+QString TComComboBox::Text() const
+{
+    const int index = currentIndex();
+    return index >= 0 ? itemText(index) : QString();
+}
+
+void TComComboBox::SetText(const QString& value)
+{
+    const QStringList entries = items_->stringList();
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries[i].compare(value, Qt::CaseInsensitive) == 0) {
+            SetItemIndex(i);
+            return;
+        }
+    }
+}
+
+void TComComboBox::SetItemIndex(int index)
+{
+    if (IsLoading())
+        pendingIndex_ = index;
+    else
+        setCurrentIndex(index);
+}
+
+void TComComboBox::Loaded()
+{
+    TComponentState::Loaded();
+    if (pendingIndex_) {
+        setCurrentIndex(*pendingIndex_);
+        pendingIndex_.reset();
+    }
+}
+
+void TComComboBox::ShowPortValue()
+{
+    if (!select_->ComPort || select_->ComProperty == cpNone)
+        return;
+    int index = currentIndex();
+    select_->FindPortValue(index);
+    SetItemIndex(index);
+}
+
+void TComComboBox::Notification(QObject* component)
+{
+    // Only the address is compared: the port is already gone.
+    if (component != static_cast<QObject*>(select_->ComPort) || !select_->ComPort)
+        return;
+    select_->ComPort = nullptr;
+    if (items_->rowCount() > 0)
+        SetItemIndex(0);
+}
+
+void TComComboBox::Change()
+{
+    try {
+        select_->RecordChoice(Text());
+    } catch (...) {
+        // A port that refused the choice: the pick stays recorded and
+        // selected, OnChange is not called, and the application shows the error.
+        HandleApplicationException(this);
+        return;
+    }
+    emit OnChange();
+}

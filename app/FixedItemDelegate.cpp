@@ -1,0 +1,27 @@
+#include "FixedItemDelegate.h"
+
+#include <QPainter>
+
+TFixedItemDelegate::TFixedItemDelegate(int itemHeight, int textIndent, QObject* parent)
+    : QStyledItemDelegate(parent), itemHeight_(itemHeight), textIndent_(textIndent)
+{
+}
+
+QSize TFixedItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    return QSize(QStyledItemDelegate::sizeHint(option, index).width(), itemHeight_);
+}
+
+void TFixedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const
+{
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette& palette = option.palette;
+    painter->save();
+    painter->fillRect(option.rect, selected ? palette.highlight() : palette.base());
+    painter->setPen(selected ? palette.highlightedText().color() : palette.text().color());
+    painter->setFont(option.font);
+    const QRect textRect = option.rect.adjusted(textIndent_, 0, 0, 0);
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, index.data(Qt::DisplayRole).toString());
+    painter->restore();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Starting an external program the way the shell's "open" does: found by the
+// ordinary program search, in the current directory, detached, not waited for.
+
+// The path of the executable the search finds for program on the given
+// search path (directories separated by ':'), or empty. error is set to
+// ENOENT when nothing is found, EACCES when only non-executable files are.
+std::string FindProgram(const std::string& program, const std::string& searchPath, int& error);
+
+// Starts the executable at path with its arguments (argv[0] is taken from
+// program) in the current directory, detached, and returns 0 or the errno of
+// a failed start. No shell is involved: the arguments reach the program as
+// they are. The started process is never left as a zombie.
+int StartDetached(const std::string& path, const std::string& program, const std::vector<std::string>& arguments);

@@ -1,0 +1,34 @@
+#include "TApplication.h"
+
+#include "ApplicationException.h"
+
+#include <QMessageBox>
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("zorbel-flash"));
+    setApplicationDisplayName(QStringLiteral("zorbel-flash"));
+    SetApplicationExceptionHandler(
+        [this](QObject*, const char* message) { ShowException(QString::fromUtf8(message)); });
+}
+
+TApplication::~TApplication()
+{
+    SetApplicationExceptionHandler(nullptr);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleApplicationException(receiver);
+        return false;
+    }
+}
+
+void TApplication::ShowException(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, applicationDisplayName(), message, QMessageBox::Ok, activeWindow());
+    box.exec();
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QApplication>
+
+// The application object: an exception that escapes an event handler is shown
+// in a message box, and the program goes on.
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+    ~TApplication() override;
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // The application's standard report of an error to the user.
+    void ShowException(const QString& message);
+};

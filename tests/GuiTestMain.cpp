@@ -1,0 +1,22 @@
+// Widget tests run on the offscreen platform with the tool's own application
+// object, so the application-wide exception display is the real one.
+#include "ComCtlLibrary.h"
+#include "ComErrors.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    InitPortErrorMessages();
+    InitComCtlLibrary();
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    DoneComCtlLibrary();
+    return result;
+}
