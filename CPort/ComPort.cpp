@@ -2,6 +2,7 @@
 
 #include "ApplicationException.h"
 #include "ComThread.h"
+#include "OwnerCallQueue.h"
 
 using namespace Comm;
 

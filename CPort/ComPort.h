@@ -23,6 +23,7 @@
 
 class TComThread;
 class TComEventReceiver;
+class TOwnerCallQueue;
 class RegistryKey;
 class IniFile;
 
@@ -198,6 +199,8 @@ private:
     void CheckNotInEventThread() const;
 
     Comm::TCommLayer& layer_;
+    // Declared before the thread: the thread's calls go through it.
+    std::unique_ptr<TOwnerCallQueue> ownerCalls_;
     std::unique_ptr<TComThread> eventThread_;
     bool threadCreated_ = false;
     Comm::THandle handle_ = Comm::INVALID_HANDLE_VALUE;

@@ -17,20 +17,24 @@ void TComEventReceiver::WindowProc(unsigned message, std::uintptr_t wParam)
 {
     if (message != WM_COMPORTEVENT)
         return;
+    // A handler may close the port, which frees this receiver: only locals
+    // are used once the routine runs.
+    TCustomComPort* const port = port_;
     try {
         // The event thread goes on before any handler runs.
         if (InSendMessage())
             ReplyMessage();
-        if (port_->Connected())
-            port_->CallEvent(static_cast<std::uint32_t>(wParam));
+        if (port->Connected())
+            port->CallEvent(static_cast<std::uint32_t>(wParam));
     } catch (...) {
-        HandleApplicationException(port_);
+        HandleApplicationException(port);
     }
 }
 
-TComThread::TComThread(TCustomComPort* port, TComEventReceiver* receiver)
-    : port_(port), receiver_(receiver), layer_(port->CommLayer())
+TComThread::TComThread(TCustomComPort* port, TComEventReceiver* receiver, TOwnerCallQueue& ownerCalls)
+    : port_(port), receiver_(receiver), layer_(port->CommLayer()), ownerCalls_(ownerCalls)
 {
+    ownerCalls_.BeginWorker();
     layer_.CreateEvent(true, false, stopEvent_);
     layer_.SetCommMask(port_->Handle(), EventsToMask(port_->Events()));
     const std::uint8_t priority = port_->EventThreadPriority();
@@ -65,10 +69,13 @@ void TComThread::Execute()
     TOverlapped overlapped{};
     layer_.CreateEvent(true, true, overlapped.hEvent);
     const std::array<THandle, 2> handles = {stopEvent_, overlapped.hEvent};
+    // A wait still pending when the loop ends writes its mask when it is
+    // completed below: the mask lives as long as the record.
+    std::uint32_t mask = 0;
     try {
         TWaitResult wait{};
         do {
-            std::uint32_t mask = 0;
+            mask = 0;
             layer_.WaitCommEvent(device, mask, overlapped);
             wait = layer_.WaitForMultipleObjects(handles, INFINITE);
             if (wait.Result == WAIT_OBJECT_0 + 1) {
@@ -149,7 +156,9 @@ void TCustomComPort::StartEventMonitoring()
     }
     if (syncMethod_ == smWindowSync)
         messageWindow_ = std::make_unique<TComEventReceiver>(this);
-    eventThread_ = std::make_unique<TComThread>(this, messageWindow_.get());
+    if (!ownerCalls_)
+        ownerCalls_ = std::make_unique<TOwnerCallQueue>();
+    eventThread_ = std::make_unique<TComThread>(this, messageWindow_.get(), *ownerCalls_);
     threadCreated_ = true;
 }
 

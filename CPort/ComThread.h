@@ -33,7 +33,9 @@ class TComThread {
 public:
     // Runs once the constructor has finished: stop event, port, priority and
     // event mask are all in place before the body starts.
-    explicit TComThread(TCustomComPort* port, TComEventReceiver* receiver);
+    // Calls to the owning thread go through ownerCalls, which outlives the
+    // thread: a handler run from it may close the port and end this thread.
+    TComThread(TCustomComPort* port, TComEventReceiver* receiver, TOwnerCallQueue& ownerCalls);
     // Stops the thread and waits for its end, meanwhile running the calls it
     // sends to the owning thread.
     ~TComThread();
@@ -57,7 +59,7 @@ private:
     Comm::TCommLayer& layer_;
     Comm::THandle stopEvent_ = Comm::INVALID_HANDLE_VALUE;
     TComEvents currentEvents_;
-    TOwnerCallQueue ownerCalls_;
+    TOwnerCallQueue& ownerCalls_;
     // Set by the thread itself as it starts, so that nobody reads thread_
     // while the constructor is still assigning it.
     std::atomic<std::thread::id> threadId_;

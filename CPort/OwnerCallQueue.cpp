@@ -33,11 +33,13 @@ void ReplyMessage()
 
 TOwnerCallQueue::TOwnerCallQueue() = default;
 
-TOwnerCallQueue::~TOwnerCallQueue()
+// Every worker has finished by now, and WaitForFinish ran what they posted.
+TOwnerCallQueue::~TOwnerCallQueue() = default;
+
+void TOwnerCallQueue::BeginWorker()
 {
-    // The worker has finished by now; calls it posted and nobody ran are dropped.
     std::lock_guard lock(mutex_);
-    items_.clear();
+    finished_ = false;
 }
 
 void TOwnerCallQueue::Send(TSentCall& call)

@@ -40,6 +40,8 @@ public:
     TOwnerCallQueue();
     ~TOwnerCallQueue() override;
 
+    // From the owner, before a new worker starts.
+    void BeginWorker();
     // From the worker: runs the call on the owning thread and returns once it
     // replied (at the latest when it finished).
     void Send(TSentCall& call);

@@ -41,8 +41,10 @@ protected:
         };
     }
 
+    // Declared before the port: a port still open at the end of a test closes
+    // in its destructor, and its handlers write here.
     TFakeCommLayer device;
-    TCustomComPort port;
     QStringList journal;
     std::vector<TRecordedError> errors;
+    TCustomComPort port;
 };

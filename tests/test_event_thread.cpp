@@ -74,8 +74,8 @@ protected:
     }
 
     TFakeCommLayer device;
-    TCustomComPort port;
     TJournal journal;
+    TCustomComPort port;
 };
 
 TEST_P(EventDispatch, BatchRunsInTheFixedOrder)
@@ -198,8 +198,8 @@ protected:
     }
 
     TFakeCommLayer device;
-    TCustomComPort port;
     TJournal journal;
+    TCustomComPort port;
 };
 
 TEST_F(RxBuffers, AnnouncedOnlyWhileNobodyConsumesThem)
@@ -333,8 +333,8 @@ protected:
     }
 
     PtyPair pty;
-    TCustomComPort port;
     TJournal journal;
+    TCustomComPort port;
 };
 
 TEST_F(EventsOnPty, ReceivedBytesAreAnnouncedOnceOnTheGuiThread)

@@ -31,12 +31,6 @@ TOsError LastError()
     return static_cast<TOsError>(errno);
 }
 
-bool Readable(int fd)
-{
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-}
-
 } // namespace
 
 TLinuxCommLayer& LinuxCommLayer()
@@ -283,13 +277,14 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
     ReadLineCounters(*device);
     errors = device->errorWord;
     device->errorWord = 0;
-    int driverIn = 0, driverOut = 0;
-    if (::ioctl(device->fd.Get(), FIONREAD, &driverIn) != 0)
+    // The pump has emptied the driver's queue into ours unless ours is full.
+    // The output count is not asked for: the component writes nothing, and
+    // the input count sits on the path of every received-character event.
+    int driverIn = 0;
+    if (device->rx.Room() == 0 && ::ioctl(device->fd.Get(), FIONREAD, &driverIn) != 0)
         driverIn = 0;
-    if (::ioctl(device->fd.Get(), TIOCOUTQ, &driverOut) != 0)
-        driverOut = 0;
     stat.cbInQue = static_cast<std::uint32_t>(device->rx.Size()) + static_cast<std::uint32_t>(driverIn);
-    stat.cbOutQue = static_cast<std::uint32_t>(driverOut);
+    stat.cbOutQue = 0;
     return NoError;
 }
 
@@ -380,6 +375,7 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
             device.hungUp = true;
             break;
         }
+        const std::size_t wanted = segments[0].iov_len + (parts == 2 ? segments[1].iov_len : 0);
         const std::size_t before = device.rx.Size();
         device.rx.Commit(static_cast<std::size_t>(n));
         std::size_t kept = 0;
@@ -395,6 +391,9 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
         device.rx.Unpush(static_cast<std::size_t>(n) - kept);
         if (kept > 0)
             events |= EV_RXCHAR;
+        // A short read emptied the driver's queue; poll reports what comes next.
+        if (static_cast<std::size_t>(n) < wanted)
+            break;
     }
     if (events & EV_RXCHAR) {
         ReadLineCounters(device);
@@ -524,10 +523,11 @@ TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THand
 {
     handle = INVALID_HANDLE_VALUE;
     auto event = std::make_shared<Event>();
-    event->fd = UniqueFd(::eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK));
+    event->fd = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!event->fd.Valid())
         return LastError();
     event->manualReset = manualReset;
+    event->signalled = initialState;
     std::lock_guard lock(mutex_);
     handle = nextHandle_++;
     events_.emplace(handle, std::move(event));
@@ -536,21 +536,30 @@ TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THand
 
 void TLinuxCommLayer::Signal(THandle handle)
 {
-    const auto event = events_.find(handle);
-    if (event == events_.end())
+    const auto found = events_.find(handle);
+    if (found == events_.end() || found->second->signalled)
         return;
-    const std::uint64_t one = 1;
-    // The counter only grows; a full counter is signalled already.
-    [[maybe_unused]] const ssize_t n = ::write(event->second->fd.Get(), &one, sizeof one);
+    Event& event = *found->second;
+    event.signalled = true;
+    if (event.sleepers > 0 && !event.fdArmed) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(event.fd.Get(), &one, sizeof one);
+        event.fdArmed = true;
+    }
 }
 
 void TLinuxCommLayer::Unsignal(THandle handle)
 {
-    const auto event = events_.find(handle);
-    if (event == events_.end())
+    const auto found = events_.find(handle);
+    if (found == events_.end())
         return;
-    std::uint64_t value = 0;
-    [[maybe_unused]] const ssize_t n = ::read(event->second->fd.Get(), &value, sizeof value);
+    Event& event = *found->second;
+    event.signalled = false;
+    if (event.fdArmed) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t n = ::read(event.fd.Get(), &value, sizeof value);
+        event.fdArmed = false;
+    }
 }
 
 TOsError TLinuxCommLayer::SetEvent(THandle handle)
@@ -573,39 +582,60 @@ TOsError TLinuxCommLayer::ResetEvent(THandle handle)
 
 TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> handles, std::uint32_t timeoutMs)
 {
-    const Clock::time_point start = Clock::now();
     std::optional<Clock::time_point> deadline;
     if (timeoutMs != INFINITE)
-        deadline = start + std::chrono::milliseconds(timeoutMs);
+        deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
+    std::vector<std::shared_ptr<Event>> events;
+    std::vector<std::shared_ptr<Device>> devices;
+    std::vector<pollfd> fds;
     for (;;) {
-        // Kept alive for the poll below even if another thread closes them.
-        std::vector<std::shared_ptr<Event>> events;
-        std::vector<std::shared_ptr<Device>> devices;
         std::optional<Clock::time_point> wake = deadline;
         {
             std::lock_guard lock(mutex_);
             const Clock::time_point now = Clock::now();
-            for (THandle handle : handles) {
-                const auto event = events_.find(handle);
-                if (event == events_.end())
-                    return {WAIT_FAILED, EBADF};
-                events.push_back(event->second);
-            }
+            // Operations bound to the waited events complete in place: the
+            // waiting thread reads their device itself.
+            devices.clear();
             for (auto& [handle, device] : devices_) {
                 if (!BoundTo(*device, handles))
                     continue;
                 Pump(*device, now);
                 if (const auto due = NextDeadline(*device); due && (!wake || *due < *wake))
                     wake = due;
-                // A full receive queue is left to the kernel's buffer until
-                // it is read; watching the device then would only spin.
+                // A full receive queue is left to the kernel's buffer until it
+                // is read; watching the device then would only spin.
                 if (!device->hungUp && device->rx.Room() > 0 && BoundTo(*device, handles))
                     devices.push_back(device);
             }
+            events.clear();
+            for (std::size_t i = 0; i < handles.size(); ++i) {
+                const auto event = events_.find(handles[i]);
+                if (event == events_.end())
+                    return {WAIT_FAILED, EBADF};
+                if (event->second->signalled) {
+                    // An auto-reset event is taken by exactly one waiter.
+                    if (!event->second->manualReset)
+                        Unsignal(handles[i]);
+                    return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
+                }
+                // Kept alive for the poll below even if another thread closes it.
+                events.push_back(event->second);
+            }
+            if (deadline && now >= *deadline)
+                return {WAIT_TIMEOUT, NoError};
+            for (const auto& event : events) {
+                ++event->sleepers;
+                // Signalled while nobody slept: arm the descriptor for this sleep.
+                if (event->signalled && !event->fdArmed) {
+                    const std::uint64_t one = 1;
+                    [[maybe_unused]] const ssize_t n = ::write(event->fd.Get(), &one, sizeof one);
+                    event->fdArmed = true;
+                }
+            }
         }
 
-        std::vector<pollfd> fds;
+        fds.clear();
         for (const auto& event : events)
             fds.push_back(pollfd{event->fd.Get(), POLLIN, 0});
         for (const auto& device : devices)
@@ -620,29 +650,17 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
             timeoutPointer = &timeout;
         }
-        const int ready = ::ppoll(fds.data(), fds.size(), timeoutPointer, nullptr);
-        if (ready < 0 && errno != EINTR)
-            return {WAIT_FAILED, LastError()};
-
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            if (!(fds[i].revents & POLLIN))
-                continue;
-            if (events[i]->manualReset)
-                return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
-            // An auto-reset event is taken by exactly one waiter.
-            std::uint64_t value = 0;
-            if (::read(events[i]->fd.Get(), &value, sizeof value) == sizeof value)
-                return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
+        const int polled = ::ppoll(fds.data(), fds.size(), timeoutPointer, nullptr);
+        const TOsError pollError = polled < 0 ? LastError() : NoError;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& event : events)
+                --event->sleepers;
         }
-        if (deadline && Clock::now() >= *deadline) {
-            for (std::size_t i = 0; i < events.size(); ++i) {
-                if (Readable(events[i]->fd.Get()))
-                    return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
-            }
-            return {WAIT_TIMEOUT, NoError};
-        }
-        // A device became readable or a read's deadline passed: the next
-        // round pumps it, which signals the events of what completed.
+        if (polled < 0 && pollError != EINTR)
+            return {WAIT_FAILED, pollError};
+        // Whatever woke us (an event, a readable device, a deadline) is
+        // looked at under the lock in the next round.
     }
 }
 

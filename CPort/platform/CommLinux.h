@@ -54,9 +54,17 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // The state lives in the flag, under the lock; the eventfd only wakes
+    // threads that sleep in poll.
     struct Event {
         UniqueFd fd;
         bool manualReset = true;
+        bool signalled = false;
+        // Threads asleep in poll on this event, and whether the eventfd has
+        // been written for them: a thread that signals an event nobody
+        // sleeps on spends no system call on it.
+        int sleepers = 0;
+        bool fdArmed = false;
     };
 
     struct PendingRead {
