@@ -20,15 +20,24 @@ void SetApplicationExceptionHandler(TApplicationExceptionHandler handler)
     InstalledHandler() = std::move(handler);
 }
 
-void HandleApplicationException(QObject* sender)
+std::string CurrentExceptionMessage()
 {
-    std::string message = "Unknown exception";
     try {
         throw;
     } catch (const std::exception& e) {
-        message = e.what();
+        return e.what();
     } catch (...) {
+        return "Unknown exception";
     }
+}
+
+void HandleApplicationException(QObject* sender)
+{
+    ShowApplicationError(sender, CurrentExceptionMessage());
+}
+
+void ShowApplicationError(QObject* sender, const std::string& message)
+{
     TApplicationExceptionHandler handler;
     {
         std::lock_guard lock(handlerMutex);

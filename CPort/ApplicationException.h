@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 class QObject;
 
@@ -14,3 +15,8 @@ void SetApplicationExceptionHandler(TApplicationExceptionHandler handler);
 // Call from inside a catch block: hands the exception being handled to the
 // application's display.
 void HandleApplicationException(QObject* sender);
+
+// The message of the exception being handled, for showing it elsewhere.
+std::string CurrentExceptionMessage();
+// Shows a message as the display shows an exception.
+void ShowApplicationError(QObject* sender, const std::string& message);

@@ -88,16 +88,10 @@ void TComThread::Execute()
         } while (wait.Result == WAIT_OBJECT_0 + 1);
     } catch (...) {
         // The thread ends and events stop until the port is reopened, but the
-        // error is not lost: the owning thread shows it once.
-        std::exception_ptr error = std::current_exception();
+        // error is not lost: the owning thread shows it once. Only its text
+        // crosses over; the exception object stays with this thread.
         TCustomComPort* port = port_;
-        ownerCalls_.Post([error, port] {
-            try {
-                std::rethrow_exception(error);
-            } catch (...) {
-                HandleApplicationException(port);
-            }
-        });
+        ownerCalls_.Post([port, message = CurrentExceptionMessage()] { ShowApplicationError(port, message); });
     }
     // Clearing the mask completes a wait still pending, so nothing refers to
     // the local record once it is gone.

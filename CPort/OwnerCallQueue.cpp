@@ -135,7 +135,8 @@ void TOwnerCallQueue::Run(Item item)
     }
     currentFrame = frame.outer;
     if (frame.call) {
-        frame.call->Error = error;
+        // Moved, not copied: the sender owns the exception from here on.
+        frame.call->Error = std::move(error);
         ReplyTo(*frame.call);
     } else if (error) {
         // Raised after the reply: the sender cannot take it back any more.

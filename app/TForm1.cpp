@@ -20,8 +20,11 @@ constexpr QPoint StoredPosition(307, 224);
 QFont LayoutFont(int pixelHeight, bool bold)
 {
     QFont font;
-    // Where the face is missing, the system's sans face stands in.
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("sans-serif")});
+    // Where the face is missing, a face of the same metrics stands in (the
+    // layout's sizes were made for them), and failing all, the system's sans.
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
+                      QStringLiteral("sans-serif")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelHeight);
     font.setBold(bold);

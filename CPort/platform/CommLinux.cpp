@@ -44,6 +44,18 @@ TCommLayer& DefaultCommLayer()
     return LinuxCommLayer();
 }
 
+TLinuxCommLayer::~TLinuxCommLayer()
+{
+    // Modem watches report under the lock and look devices up in the map:
+    // they end before anything is torn down.
+    std::vector<std::unique_ptr<TInterruptibleWait>> watches;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [handle, device] : devices_)
+            watches.push_back(std::move(device->modemWatch));
+    }
+}
+
 std::string TLinuxCommLayer::DevicePath(const std::string& portName)
 {
     if (!portName.empty() && portName.front() == '/')
@@ -86,6 +98,7 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
     serial_icounter_struct counts{};
     device->hasCounters = ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0;
     device->counters = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
+    device->hasModemLines = ::ioctl(device->fd.Get(), TIOCMGET, &device->modemLines) == 0;
 
     std::lock_guard lock(mutex_);
     handle = nextHandle_++;
@@ -95,20 +108,27 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
 
 TOsError TLinuxCommLayer::CloseHandle(THandle handle)
 {
-    std::lock_guard lock(mutex_);
-    if (const auto device = devices_.find(handle); device != devices_.end()) {
+    // The watch ends before the descriptor it waits on is closed.
+    std::shared_ptr<Device> closing;
+    std::unique_ptr<TInterruptibleWait> watch;
+    {
+        std::lock_guard lock(mutex_);
+        if (events_.erase(handle) == 1)
+            return NoError;
+        const auto device = devices_.find(handle);
+        if (device == devices_.end())
+            return EBADF;
+        closing = device->second;
         // Nobody may be left waiting for an operation of a closed device.
-        Device& d = *device->second;
-        while (!d.reads.empty())
-            CompleteRead(d, 0, ECANCELED);
-        if (d.wait)
-            CompleteWait(d, 0, ECANCELED);
+        while (!closing->reads.empty())
+            CompleteRead(*closing, 0, ECANCELED);
+        if (closing->wait)
+            CompleteWait(*closing, 0, ECANCELED);
+        watch = std::move(closing->modemWatch);
         devices_.erase(device);
-        return NoError;
     }
-    if (events_.erase(handle) == 1)
-        return NoError;
-    return EBADF;
+    watch.reset();
+    return NoError;
 }
 
 TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
@@ -313,15 +333,58 @@ TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& stat
 
 TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
 {
+    std::unique_ptr<TInterruptibleWait> stopped;
+    {
+        std::lock_guard lock(mutex_);
+        Device* device = FindDevice(handle);
+        if (!device)
+            return EBADF;
+        device->eventMask = mask;
+        device->eventHistory = 0;
+        if (device->wait)
+            CompleteWait(*device, 0, NoError);
+        stopped = UpdateModemWatch(handle, *device);
+    }
+    return NoError;
+}
+
+std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(THandle handle, Device& device)
+{
+    constexpr std::uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+    const bool wanted = device.hasModemLines && (device.eventMask & ModemEvents) != 0;
+    if (!wanted)
+        return std::move(device.modemWatch);
+    if (!device.modemWatch) {
+        ::ioctl(device.fd.Get(), TIOCMGET, &device.modemLines);
+        const int fd = device.fd.Get();
+        device.modemWatch = std::make_unique<TInterruptibleWait>(
+            [fd] { return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG); },
+            [this, handle] { ModemLinesChanged(handle); });
+    }
+    return nullptr;
+}
+
+void TLinuxCommLayer::ModemLinesChanged(THandle handle)
+{
     std::lock_guard lock(mutex_);
     Device* device = FindDevice(handle);
-    if (!device)
-        return EBADF;
-    device->eventMask = mask;
-    device->eventHistory = 0;
-    if (device->wait)
-        CompleteWait(*device, 0, NoError);
-    return NoError;
+    int lines = 0;
+    if (!device || ::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
+        return;
+    const int changed = lines ^ device->modemLines;
+    device->modemLines = lines;
+    std::uint32_t events = 0;
+    if (changed & TIOCM_CTS)
+        events |= EV_CTS;
+    if (changed & TIOCM_DSR)
+        events |= EV_DSR;
+    if (changed & TIOCM_CD)
+        events |= EV_RLSD;
+    // The driver counts a ring on the indicator's trailing edge, which a
+    // fresh read of the lines may no longer show as a change.
+    if ((changed & TIOCM_RNG) || changed == 0)
+        events |= EV_RING;
+    RaiseEvents(*device, events);
 }
 
 TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOverlapped& overlapped)

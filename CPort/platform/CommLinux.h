@@ -10,6 +10,7 @@
 // thread with no hand-off, and an idle port wakes nobody.
 
 #include "CommLayer.h"
+#include "InterruptibleWait.h"
 #include "RxQueue.h"
 #include "UniqueFd.h"
 
@@ -25,7 +26,7 @@ namespace Comm {
 class TLinuxCommLayer final : public TCommLayer {
 public:
     TLinuxCommLayer() = default;
-    ~TLinuxCommLayer() override = default;
+    ~TLinuxCommLayer() override;
 
     TOsError CreateFile(const std::string& path, THandle& handle) override;
     TOsError CloseHandle(THandle handle) override;
@@ -99,6 +100,11 @@ private:
         LineCounters counters;
         bool above80 = false;
         bool hungUp = false;
+        // Modem input lines: poll cannot watch them, so while an event mask
+        // asks for them a thread of their own waits in TIOCMIWAIT.
+        bool hasModemLines = false;
+        int modemLines = 0;
+        std::unique_ptr<TInterruptibleWait> modemWatch;
         std::deque<PendingRead> reads;
         std::optional<PendingWait> wait;
     };
@@ -119,6 +125,11 @@ private:
     void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
     static std::optional<Clock::time_point> NextDeadline(const Device& device);
     bool BoundTo(const Device& device, std::span<const THandle> events) const;
+    void ModemLinesChanged(THandle handle);
+    // Starts the modem-line watch when the mask asks for it; returns a watch
+    // to stop, which the caller destroys after releasing the lock (its
+    // thread takes the lock to report).
+    std::unique_ptr<TInterruptibleWait> UpdateModemWatch(THandle handle, Device& device);
 
     mutable std::mutex mutex_;
     std::map<THandle, std::shared_ptr<Device>> devices_;
