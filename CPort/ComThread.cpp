@@ -3,6 +3,8 @@
 #include "ApplicationException.h"
 #include "ComPort.h"
 
+#include <QThread>
+
 #include <array>
 
 using namespace Comm;
@@ -150,7 +152,8 @@ void TCustomComPort::StartEventMonitoring()
     }
     if (syncMethod_ == smWindowSync)
         messageWindow_ = std::make_unique<TComEventReceiver>(this);
-    if (!ownerCalls_)
+    // The calls are run by the thread that opens the port.
+    if (!ownerCalls_ || ownerCalls_->thread() != QThread::currentThread())
         ownerCalls_ = std::make_unique<TOwnerCallQueue>();
     eventThread_ = std::make_unique<TComThread>(this, messageWindow_.get(), *ownerCalls_);
     threadCreated_ = true;

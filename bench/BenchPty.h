@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include <fcntl.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 struct BenchPty {
@@ -22,6 +24,18 @@ struct BenchPty {
         path = name;
     }
     ~BenchPty() { ::close(master); }
+
+    // A blocking descriptor of the slave in raw mode, for the reference
+    // readers that use the tty directly.
+    int OpenRawSlave() const
+    {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        termios raw{};
+        ::tcgetattr(fd, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(fd, TCSANOW, &raw);
+        return fd;
+    }
 
     int master = -1;
     std::string path;

@@ -15,9 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 
 namespace {
 
@@ -72,11 +70,7 @@ std::vector<double> Drive(int master, Handoff& handoff)
 void BarePoll()
 {
     BenchPty pty;
-    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
-    termios raw{};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
+    const int fd = pty.OpenRawSlave();
     Handoff handoff;
     std::thread reader([&] {
         char byte;
@@ -99,11 +93,7 @@ void BarePoll()
 void QtBlockingQueued()
 {
     BenchPty pty;
-    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
-    termios raw{};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
+    const int fd = pty.OpenRawSlave();
     Handoff handoff;
     QObject receiver;
     std::thread reader([&] {

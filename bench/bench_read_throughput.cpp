@@ -12,8 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <termios.h>
 
 namespace {
 
@@ -41,11 +39,7 @@ void Report(const char* what, std::size_t received, std::chrono::steady_clock::t
 void BareRead()
 {
     BenchPty pty;
-    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
-    termios raw{};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
+    const int fd = pty.OpenRawSlave();
     std::thread writer([&] { WriteAll(pty.master); });
     std::vector<char> buffer(Chunk);
     std::size_t received = 0;
