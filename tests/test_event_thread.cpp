@@ -383,6 +383,22 @@ TEST_F(EventsOnPty, ClosingPurgesUnreadInput)
     EXPECT_EQ(port.InputCount(), 0);
 }
 
+TEST_F(EventsOnPty, LineIsWatchedAgainOnceAFullQueueIsRead)
+{
+    port.Buffer().SetInputSize(16);
+    OpenOnPty(port);
+    pty.Write(std::string(16, 'a'));
+    for (qsizetype seen = 1; seen <= 16 && !journal.Entries().contains("RxChar 16"); ++seen)
+        ASSERT_TRUE(journal.WaitFor(seen)) << "the first bytes were not announced";
+    ASSERT_TRUE(journal.Entries().contains("RxChar 16"));
+    char buffer[16];
+    EXPECT_EQ(port.Read(buffer, 16), 16);
+    const qsizetype before = journal.Entries().size();
+    pty.Write("b");
+    ASSERT_TRUE(journal.WaitFor(before + 1)) << "the port stopped watching the line after its queue was full";
+    EXPECT_EQ(journal.Entries().last(), "RxChar 1");
+}
+
 TEST_F(EventsOnPty, WithoutSynchronisingHandlersRunInTheEventThread)
 {
     port.SetSyncMethod(smNone);

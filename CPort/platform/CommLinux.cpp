@@ -95,6 +95,9 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
 
     auto device = std::make_shared<Device>();
     device->fd = std::move(fd);
+    device->roomAgain = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!device->roomAgain.Valid())
+        return LastError();
     serial_icounter_struct counts{};
     device->hasCounters = ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0;
     device->counters = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
@@ -182,6 +185,7 @@ TOsError TLinuxCommLayer::SetupComm(THandle handle, std::uint32_t inQueue, std::
     if (inQueue != 0)
         device->rx.SetCapacity(inQueue);
     device->above80 = device->rx.Size() * 5 >= device->rx.Capacity() * 4;
+    ResumeWatch(*device);
     return NoError;
 }
 
@@ -201,6 +205,7 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
         ::tcflush(device->fd.Get(), TCIFLUSH);
         device->rx.Clear();
         device->above80 = false;
+        ResumeWatch(*device);
     }
     if (flags & PURGE_TXCLEAR)
         ::tcflush(device->fd.Get(), TCOFLUSH);
@@ -225,8 +230,10 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
     request.overlapped = &overlapped;
     request.buffer = static_cast<std::uint8_t*>(buffer);
     request.count = count;
-    if (device->reads.empty())
+    if (device->reads.empty()) {
         request.done = static_cast<std::uint32_t>(device->rx.Pop(request.buffer, count));
+        ResumeWatch(*device);
+    }
 
     const TCommTimeouts& t = device->timeouts;
     const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
@@ -515,6 +522,19 @@ void TLinuxCommLayer::FeedReads(Device& device, Clock::time_point now)
             read.lastByte = now;
     }
     device.above80 = device.rx.Size() * 5 >= device.rx.Capacity() * 4;
+    ResumeWatch(device);
+}
+
+void TLinuxCommLayer::ResumeWatch(Device& device)
+{
+    if (!device.watchPaused || device.rx.Room() == 0)
+        return;
+    device.watchPaused = false;
+    if (!device.roomAgainArmed) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(device.roomAgain.Get(), &one, sizeof one);
+        device.roomAgainArmed = true;
+    }
 }
 
 void TLinuxCommLayer::CompleteDueReads(Device& device, Clock::time_point now)
@@ -651,6 +671,7 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
 
     std::vector<std::shared_ptr<Event>> events;
     std::vector<std::shared_ptr<Device>> devices;
+    std::vector<int> deviceFds;
     std::vector<pollfd> fds;
     for (;;) {
         std::optional<Clock::time_point> wake = deadline;
@@ -660,16 +681,26 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
             // Operations bound to the waited events complete in place: the
             // waiting thread reads their device itself.
             devices.clear();
+            deviceFds.clear();
             for (auto& [handle, device] : devices_) {
                 if (!BoundTo(*device, handles))
                     continue;
+                if (device->roomAgainArmed) {
+                    std::uint64_t value = 0;
+                    [[maybe_unused]] const ssize_t n = ::read(device->roomAgain.Get(), &value, sizeof value);
+                    device->roomAgainArmed = false;
+                }
                 Pump(*device, now);
                 if (const auto due = NextDeadline(*device); due && (!wake || *due < *wake))
                     wake = due;
                 // A full receive queue is left to the kernel's buffer until it
-                // is read; watching the device then would only spin.
-                if (!device->hungUp && device->rx.Room() > 0 && BoundTo(*device, handles))
+                // is read; watching the device then would only spin. Its
+                // roomAgain descriptor is watched instead.
+                device->watchPaused = device->rx.Room() == 0;
+                if (!device->hungUp) {
                     devices.push_back(device);
+                    deviceFds.push_back(device->watchPaused ? device->roomAgain.Get() : device->fd.Get());
+                }
             }
             events.clear();
             for (std::size_t i = 0; i < handles.size(); ++i) {
@@ -701,8 +732,8 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         fds.clear();
         for (const auto& event : events)
             fds.push_back(pollfd{event->fd.Get(), POLLIN, 0});
-        for (const auto& device : devices)
-            fds.push_back(pollfd{device->fd.Get(), POLLIN, 0});
+        for (const int fd : deviceFds)
+            fds.push_back(pollfd{fd, POLLIN, 0});
 
         timespec timeout{};
         timespec* timeoutPointer = nullptr;

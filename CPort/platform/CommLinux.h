@@ -100,6 +100,12 @@ private:
         LineCounters counters;
         bool above80 = false;
         bool hungUp = false;
+        // A waiter leaves a device with a full queue out of its poll (the
+        // kernel keeps the bytes); once the queue has room again this eventfd
+        // wakes it to watch the device again.
+        UniqueFd roomAgain;
+        bool watchPaused = false;
+        bool roomAgainArmed = false;
         // Modem input lines: poll cannot watch them, so while an event mask
         // asks for them a thread of their own waits in TIOCMIWAIT.
         bool hasModemLines = false;
@@ -122,6 +128,9 @@ private:
     void FeedReads(Device& device, Clock::time_point now);
     void CompleteDueReads(Device& device, Clock::time_point now);
     void CompleteRead(Device& device, std::size_t index, TOsError status);
+    // After the receive queue was emptied or grew: wakes a waiter that
+    // stopped watching the device while it was full.
+    void ResumeWatch(Device& device);
     void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
     static std::optional<Clock::time_point> NextDeadline(const Device& device);
     bool BoundTo(const Device& device, std::span<const THandle> events) const;
