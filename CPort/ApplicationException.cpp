@@ -14,10 +14,11 @@ TApplicationExceptionHandler& InstalledHandler()
 }
 } // namespace
 
-void SetApplicationExceptionHandler(TApplicationExceptionHandler handler)
+TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler handler)
 {
     std::lock_guard lock(handlerMutex);
-    InstalledHandler() = std::move(handler);
+    std::swap(InstalledHandler(), handler);
+    return handler;
 }
 
 std::string CurrentExceptionMessage()

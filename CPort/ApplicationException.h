@@ -10,7 +10,8 @@ class QObject;
 // without one the message goes to standard error.
 using TApplicationExceptionHandler = std::function<void(QObject* sender, const char* message)>;
 
-void SetApplicationExceptionHandler(TApplicationExceptionHandler handler);
+// Installs a display and returns the one it replaces.
+TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler handler);
 
 // Call from inside a catch block: hands the exception being handled to the
 // application's display.

@@ -14,7 +14,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 
 TApplication::~TApplication()
 {
-    SetApplicationExceptionHandler(nullptr);
+    SetApplicationExceptionHandler({});
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -2,8 +2,8 @@
 // object, so the application-wide exception display is the real one.
 #include "ComCtlLibrary.h"
 #include "ComErrors.h"
+#include "TApplication.h"
 
-#include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
@@ -14,7 +14,7 @@ int main(int argc, char** argv)
     InitComCtlLibrary();
     int result = 0;
     {
-        QApplication application(argc, argv);
+        TApplication application(argc, argv);
         result = RUN_ALL_TESTS();
     }
     DoneComCtlLibrary();

@@ -29,10 +29,11 @@ class ApplicationErrors {
 public:
     ApplicationErrors()
     {
-        SetApplicationExceptionHandler([this](QObject*, const char* message) { journal.Add(message); });
+        previous = SetApplicationExceptionHandler([this](QObject*, const char* message) { journal.Add(message); });
     }
-    ~ApplicationErrors() { SetApplicationExceptionHandler(nullptr); }
+    ~ApplicationErrors() { SetApplicationExceptionHandler(previous); }
     TJournal journal;
+    TApplicationExceptionHandler previous;
 };
 
 class EventDispatch : public testing::TestWithParam<TSyncMethod> {

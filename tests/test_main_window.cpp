@@ -2,10 +2,14 @@
 // and the port selector's state when the window opens.
 #include "ComComboBox.h"
 #include "ComPortNames.h"
+#include "TApplication.h"
 #include "TForm1.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -122,6 +126,29 @@ TEST(MainWindow, OpensWithAnEmptySelectorWithoutPorts)
     EXPECT_EQ(port->count(), 0);
     EXPECT_EQ(port->Text(), "");
     EXPECT_EQ(port->currentText(), "");
+}
+
+// An object whose event handler fails.
+class FailingReceiver : public QObject {
+protected:
+    bool event(QEvent*) override { throw std::runtime_error("handler failed"); }
+};
+
+TEST(Application, ExceptionFromAnEventHandlerIsShownAndTheProgramGoesOn)
+{
+    auto* application = dynamic_cast<TApplication*>(QCoreApplication::instance());
+    ASSERT_NE(application, nullptr) << "the tests run with the tool's application object";
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown << box->windowTitle() + "|" + box->text();
+            box->accept();
+        }
+    });
+    FailingReceiver receiver;
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::sendEvent(&receiver, &event));
+    EXPECT_EQ(shown, QStringList{application->applicationDisplayName() + "|handler failed"});
 }
 
 } // namespace

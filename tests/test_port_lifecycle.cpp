@@ -345,14 +345,15 @@ TEST(PortLoading, MissingDeviceShowsTheErrorOnceAndFinishesClosed)
     TFakeCommLayer device;
     device.SetMissing("/dev/ttyS0");
     QStringList shown;
-    SetApplicationExceptionHandler([&](QObject*, const char* message) { shown << message; });
+    const TApplicationExceptionHandler previous =
+        SetApplicationExceptionHandler([&](QObject*, const char* message) { shown << message; });
     TCustomComPort* port = nullptr;
     {
         TLayoutLoading layout;
         port = new TCustomComPort(nullptr, device);
         port->SetConnected(true);
     }
-    SetApplicationExceptionHandler(nullptr);
+    SetApplicationExceptionHandler(previous);
     EXPECT_EQ(shown, QStringList{"Unable to open com port (Error: 2)"});
     EXPECT_FALSE(port->Connected());
     EXPECT_FALSE(port->IsLoading());

@@ -214,7 +214,8 @@ TEST_F(LinkedSelector, ChoicesOfEveryKindReachAnOpenPort)
 TEST_F(LinkedSelector, RefusedChoiceSkipsOnChangeAndReachesTheApplication)
 {
     QStringList shown;
-    SetApplicationExceptionHandler([&](QObject*, const char* message) { shown << message; });
+    const TApplicationExceptionHandler previous =
+        SetApplicationExceptionHandler([&](QObject*, const char* message) { shown << message; });
     port.Open();
     box.SetComProperty(cpDataBits);
     box.SetComPort(&port);
@@ -223,7 +224,7 @@ TEST_F(LinkedSelector, RefusedChoiceSkipsOnChangeAndReachesTheApplication)
     QSignalSpy changes(&box, &TComComboBox::OnChange);
     device.Fail("SetCommState", 22);
     PickNext(box);
-    SetApplicationExceptionHandler(nullptr);
+    SetApplicationExceptionHandler(previous);
     EXPECT_EQ(changes.count(), 0);
     EXPECT_EQ(shown, QStringList{"SetCommState function failed (Error: 22)"});
     EXPECT_EQ(box.Text(), "6") << "the pick stays selected";
