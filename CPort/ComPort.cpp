@@ -4,6 +4,9 @@
 #include "ComThread.h"
 #include "OwnerCallQueue.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 using namespace Comm;
 
 const char* const DefaultPortName = "/dev/ttyS0";
@@ -29,6 +32,13 @@ TCustomComPort::~TCustomComPort()
         Close();
     } catch (...) {
         HandleApplicationException(this);
+        // A port destroyed from a handler its own event thread waits for can
+        // neither stop that thread nor outlive it: stopping would wait
+        // forever, and the thread would go on using the freed port.
+        if (threadCreated_ && eventThread_->WaitWouldDeadlock()) {
+            std::fputs("TCustomComPort destroyed from a handler of its own event thread\n", stderr);
+            std::abort();
+        }
         StopEventMonitoring();
         if (handle_ != INVALID_HANDLE_VALUE)
             layer_.CloseHandle(handle_);

@@ -301,6 +301,25 @@ TEST(EventThreadLifecycle, CloseFromAHandlerTheThreadWaitsForIsRefused)
     }
 }
 
+TEST(EventThreadLifecycleDeathTest, DestroyingThePortFromItsOwnEventThreadAborts)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            TFakeCommLayer device;
+            auto* port = new TCustomComPort(nullptr, device);
+            port->SetSyncMethod(smNone);
+            port->OnBreak = [](TCustomComPort* sender) { delete sender; };
+            port->Open();
+            device.WaitForPendingEventWait(5000);
+            device.SignalEvents(EV_BREAK);
+            // The event thread ends the process; should it not, this returns.
+            TJournal never;
+            never.WaitFor(1, 10000);
+        },
+        "destroyed from a handler of its own event thread");
+}
+
 TEST(EventThreadLifecycle, CloseFromAWindowMessageHandlerWorks)
 {
     TFakeCommLayer device;
