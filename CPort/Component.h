@@ -17,8 +17,8 @@ public:
     bool IsLoading() const { return loading_; }
 
     void SetDesigning(bool designing) { designing_ = designing; }
+    // Enters and leaves the loading state; leaving runs the after-loading step.
     void BeginLoading() { loading_ = true; }
-    // Leaves the loading state through the after-loading step.
     void EndLoading() { Loaded(); }
 
 protected:

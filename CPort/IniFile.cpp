@@ -156,11 +156,6 @@ void IniFile::WriteInteger(const QString& section, const QString& ident, std::in
     WriteString(section, ident, QString::number(value));
 }
 
-bool IniFile::SectionExists(const QString& section) const
-{
-    return SectionStart(section) >= 0;
-}
-
 QStringList IniFile::ReadSection(const QString& section) const
 {
     QStringList keys;

@@ -23,7 +23,6 @@ public:
     void WriteString(const QString& section, const QString& ident, const QString& value);
     void WriteInteger(const QString& section, const QString& ident, std::int32_t value);
 
-    bool SectionExists(const QString& section) const;
     // The keys of a section, first occurrences only, in file order.
     QStringList ReadSection(const QString& section) const;
 

@@ -1,9 +1,9 @@
 #include "OwnerCallQueue.h"
 
+#include "ApplicationException.h"
+
 #include <QCoreApplication>
 #include <QEvent>
-
-#include "ApplicationException.h"
 
 namespace {
 const QEvent::Type DrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());

@@ -79,7 +79,6 @@ public:
     // '<name>'" when it is not a 32-bit number.
     std::int32_t ReadInteger(const QString& name) const;
 
-    bool ValueExists(const QString& name) const { return Find(name) != nullptr; }
     QStringList ValueNames() const;
 
 private:
