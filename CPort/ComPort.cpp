@@ -247,20 +247,32 @@ void TCustomComPort::ReportError(std::uint16_t code, std::int64_t osError)
 
 // ---- Setters ---------------------------------------------------------------
 
+template <typename T>
+void TCustomComPort::ChangeControlBlockSetting(T& field, T value)
+{
+    if (field == value)
+        return;
+    field = value;
+    ApplyControlBlock();
+}
+
+template <typename T>
+void TCustomComPort::ChangeWhileClosed(T& field, T value)
+{
+    if (connected_)
+        ReportError(ecSetWhileConnected, 0);
+    else
+        field = value;
+}
+
 void TCustomComPort::SetBaudRate(TBaudRate value)
 {
-    if (baudRate_ == value)
-        return;
-    baudRate_ = value;
-    ApplyControlBlock();
+    ChangeControlBlockSetting(baudRate_, value);
 }
 
 void TCustomComPort::SetCustomBaudRate(std::int32_t value)
 {
-    if (customBaudRate_ == value)
-        return;
-    customBaudRate_ = value;
-    ApplyControlBlock();
+    ChangeControlBlockSetting(customBaudRate_, value);
 }
 
 void TCustomComPort::SetPort(const QString& value)
@@ -276,66 +288,42 @@ void TCustomComPort::SetPort(const QString& value)
 
 void TCustomComPort::SetStopBits(TStopBits value)
 {
-    if (stopBits_ == value)
-        return;
-    stopBits_ = value;
-    ApplyControlBlock();
+    ChangeControlBlockSetting(stopBits_, value);
 }
 
 void TCustomComPort::SetDataBits(TDataBits value)
 {
-    if (dataBits_ == value)
-        return;
-    dataBits_ = value;
-    ApplyControlBlock();
+    ChangeControlBlockSetting(dataBits_, value);
 }
 
 void TCustomComPort::SetDiscardNull(bool value)
 {
-    if (discardNull_ == value)
-        return;
-    discardNull_ = value;
-    ApplyControlBlock();
+    ChangeControlBlockSetting(discardNull_, value);
 }
 
 void TCustomComPort::SetEventChar(char value)
 {
-    if (eventChar_ == value)
-        return;
-    eventChar_ = value;
-    ApplyControlBlock();
+    ChangeControlBlockSetting(eventChar_, value);
 }
 
 void TCustomComPort::SetEvents(TComEvents value)
 {
-    if (connected_)
-        ReportError(ecSetWhileConnected, 0);
-    else
-        events_ = value;
+    ChangeWhileClosed(events_, value);
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value)
 {
-    if (connected_)
-        ReportError(ecSetWhileConnected, 0);
-    else
-        syncMethod_ = value;
+    ChangeWhileClosed(syncMethod_, value);
 }
 
 void TCustomComPort::SetEventThreadPriority(std::uint8_t value)
 {
-    if (connected_)
-        ReportError(ecSetWhileConnected, 0);
-    else
-        eventThreadPriority_ = value;
+    ChangeWhileClosed(eventThreadPriority_, value);
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool value)
 {
-    if (connected_)
-        ReportError(ecSetWhileConnected, 0);
-    else
-        triggersOnRxChar_ = value;
+    ChangeWhileClosed(triggersOnRxChar_, value);
 }
 
 // ---- Links -----------------------------------------------------------------

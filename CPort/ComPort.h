@@ -188,6 +188,12 @@ protected:
 
 private:
     bool CanApply() const;
+    // Setter rules: compare, store, then re-apply the control block; and
+    // store only while closed (the event thread reads those unguarded).
+    template <typename T>
+    void ChangeControlBlockSetting(T& field, T value);
+    template <typename T>
+    void ChangeWhileClosed(T& field, T value);
     // Starts an overlapped read; false when the start failed and was reported.
     bool StartRead(void* buffer, std::int32_t count, PAsyncRecord& record, std::int32_t& read);
     void CheckSignals(bool open);

@@ -67,6 +67,20 @@ std::vector<double> Drive(int master, Handoff& handoff)
     return micros;
 }
 
+// Drives from a thread of its own while this thread runs its event loop,
+// where synchronised handlers run.
+std::vector<double> DriveOnEventLoop(int master, Handoff& handoff)
+{
+    std::vector<double> micros;
+    std::thread driver([&] {
+        micros = Drive(master, handoff);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    QCoreApplication::exec();
+    driver.join();
+    return micros;
+}
+
 void BarePoll()
 {
     BenchPty pty;
@@ -106,13 +120,7 @@ void QtBlockingQueued()
             QMetaObject::invokeMethod(&receiver, [&] { handoff.Arrive(); }, Qt::BlockingQueuedConnection);
         }
     });
-    std::vector<double> micros;
-    std::thread driver([&] {
-        micros = Drive(pty.master, handoff);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-    });
-    QCoreApplication::exec();
-    driver.join();
+    std::vector<double> micros = DriveOnEventLoop(pty.master, handoff);
     reader.join();
     ::close(fd);
     Report("Qt blocking", micros);
@@ -132,13 +140,7 @@ void ThroughPort(TSyncMethod method, const char* name)
     port.Buffer().SetInputSize(1 << 20);
     port.OnRxChar = [&](TCustomComPort*, std::int32_t) { handoff.Arrive(); };
     port.Open();
-    std::vector<double> micros;
-    std::thread driver([&] {
-        micros = Drive(pty.master, handoff);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-    });
-    QCoreApplication::exec();
-    driver.join();
+    std::vector<double> micros = DriveOnEventLoop(pty.master, handoff);
     port.Close();
     Report(name, micros);
 }
