@@ -80,18 +80,23 @@ void TCustomComPort::DeliverRxBuffer(std::int32_t& count)
         }
     } consumed{buffer, count};
 
-    const std::int32_t waiting = count;
+    // Consumers get exactly the bytes the read returned: the count announced
+    // may have been read by someone else meanwhile, and a failed read reported
+    // to OnException returns none.
+    std::int32_t received = 0;
     auto readOnce = [&] {
         if (buffer)
             return;
-        buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(waiting));
-        Read(buffer.get(), waiting);
-        DoRxBuf(buffer.get(), waiting);
+        buffer.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
+        received = Read(buffer.get(), count);
+        if (received > 0)
+            DoRxBuf(buffer.get(), received);
     };
     for (TComPortLink* link : links_) {
         if (link->OnRxBuf) {
             readOnce();
-            link->OnRxBuf(this, buffer.get(), waiting);
+            if (received > 0)
+                link->OnRxBuf(this, buffer.get(), received);
         }
     }
     if (!buffer && !TriggersOnRxChar())

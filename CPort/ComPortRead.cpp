@@ -49,6 +49,11 @@ bool TCustomComPort::StartRead(void* buffer, std::int32_t count, PAsyncRecord& r
         ReportError(ecPortNotOpen, 0);
         return false;
     }
+    // A negative count would read as a request of 4 GiB into the caller's buffer.
+    if (count < 0) {
+        ReportError(ecReadFailed, InvalidParameter);
+        return false;
+    }
     std::uint32_t done = 0;
     const TOsError error = layer_.ReadFile(handle_, buffer, static_cast<std::uint32_t>(count), done, record->Overlapped);
     if (error != NoError && error != IoPending) {
@@ -78,8 +83,14 @@ std::int32_t TCustomComPort::WaitForAsync(PAsyncRecord& record)
         ReportError(code, error);
         return 0;
     }
-    if (record->Kind == akRead && InputCount() == 0)
-        NotifyLinks(lsRxActivity, false);
+    if (record->Kind == akRead) {
+        // The read itself succeeded: a device lost right after it has
+        // stopped receiving too, and that is all the links learn here.
+        std::uint32_t errors = 0;
+        TComStat stat{};
+        if (layer_.ClearCommError(handle_, errors, stat) != NoError || stat.cbInQue == 0)
+            NotifyLinks(lsRxActivity, false);
+    }
     return static_cast<std::int32_t>(transferred);
 }
 

@@ -74,20 +74,39 @@ void TComThread::Execute()
     // A wait still pending when the loop ends writes its mask when it is
     // completed below: the mask lives as long as the record.
     std::uint32_t mask = 0;
+    // After a failed wait the bytes received before it stay readable.
+    bool keepInput = false;
     try {
-        TWaitResult wait{};
-        do {
+        for (;;) {
             mask = 0;
-            layer_.WaitCommEvent(device, mask, overlapped);
-            wait = layer_.WaitForMultipleObjects(handles, INFINITE);
-            if (wait.Result == WAIT_OBJECT_0 + 1) {
-                std::uint32_t transferred = 0;
-                if (layer_.GetOverlappedResult(device, overlapped, transferred, false) == NoError) {
-                    currentEvents_ = MaskToEvents(mask);
-                    DispatchEvents();
-                }
+            const TOsError started = layer_.WaitCommEvent(device, mask, overlapped);
+            if (started != NoError && started != IoPending) {
+                ReportWaitFailure(started);
+                keepInput = true;
+                break;
             }
-        } while (wait.Result == WAIT_OBJECT_0 + 1);
+            const TWaitResult wait = layer_.WaitForMultipleObjects(handles, INFINITE);
+            if (wait.Result == WAIT_FAILED) {
+                ReportWaitFailure(wait.Error);
+                keepInput = true;
+            }
+            if (wait.Result != WAIT_OBJECT_0 + 1)
+                break;
+            std::uint32_t transferred = 0;
+            const TOsError result = layer_.GetOverlappedResult(device, overlapped, transferred, false);
+            if (result == NoError) {
+                currentEvents_ = MaskToEvents(mask);
+                DispatchEvents();
+            } else if (result != OperationAborted) {
+                // The device went away: waiting again would fail at once,
+                // forever. The loss is told once and the thread ends.
+                ReportWaitFailure(result);
+                keepInput = true;
+                break;
+            }
+            // An aborted wait is a purge or a close at work: the stop
+            // request, if any, is seen by the next wait.
+        }
     } catch (...) {
         // The thread ends and events stop until the port is reopened, but the
         // error is not lost: the owning thread shows it once. Only its text
@@ -98,9 +117,21 @@ void TComThread::Execute()
     // Clearing the mask completes a wait still pending, so nothing refers to
     // the local record once it is gone.
     layer_.SetCommMask(device, 0);
-    layer_.PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    layer_.PurgeComm(device, keepInput ? PURGE_TXCLEAR : PURGE_TXCLEAR | PURGE_RXCLEAR);
     layer_.CloseHandle(overlapped.hEvent);
     ownerCalls_.MarkFinished();
+}
+
+void TComThread::ReportWaitFailure(TOsError error)
+{
+    TCustomComPort* port = port_;
+    ownerCalls_.Post([port, error] {
+        try {
+            port->ReportError(ecWaitFailed, error);
+        } catch (...) {
+            HandleApplicationException(port);
+        }
+    });
 }
 
 void TComThread::DispatchEvents()

@@ -53,6 +53,9 @@ private:
     void DispatchEvents();
     void RunEvents();
     void PostEvents();
+    // Tells the owning thread, through the port's error route, that events
+    // can no longer be waited for.
+    void ReportWaitFailure(Comm::TOsError error);
 
     TCustomComPort* port_;
     TComEventReceiver* receiver_;

@@ -169,6 +169,35 @@ TEST_P(EventDispatch, LinksAreToldInOrderWithTheirSlots)
     port.UnregisterLink(&second);
 }
 
+TEST_P(EventDispatch, ALostDeviceIsReportedOnceOnTheOwningThread)
+{
+    port.OnException = [this](TCustomComPort*, TComErrorCode code, const QString& message, std::int64_t osError,
+                              const QString&) {
+        journal.Add(QString("Exception %1 %2 %3").arg(code).arg(message).arg(osError));
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            journal.Add("WRONG THREAD");
+    };
+    OpenAndWaitForTheEventThread();
+    device.LoseDevice(EIO);
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_FALSE(journal.WaitFor(2, 200)) << "the loss was reported more than once";
+    EXPECT_EQ(journal.Entries(), QStringList{"Exception 21 WaitForEvent method failed 5"});
+    const auto calls = device.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "WaitCommEvent"), 1) << "the thread went on waiting";
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_P(EventDispatch, ALostDeviceWithoutOnExceptionGoesToTheApplication)
+{
+    ApplicationErrors shown;
+    OpenAndWaitForTheEventThread();
+    device.LoseDevice(EIO);
+    ASSERT_TRUE(shown.journal.WaitFor(1));
+    EXPECT_FALSE(shown.journal.WaitFor(2, 200));
+    EXPECT_EQ(shown.journal.Entries(), QStringList{"WaitForEvent method failed (Error: 5)"});
+}
+
 TEST_P(EventDispatch, CloseWhileTheThreadWaitsForTheGuiThread)
 {
     std::atomic<int> handled{0};
@@ -236,6 +265,25 @@ TEST_F(RxBuffers, WithoutAnnouncingThePortReadsThemItself)
     device.InjectBytes("hi");
     port.CallRxChar();
     EXPECT_EQ(journal.Entries(), QStringList{"RxBuf hi"});
+}
+
+TEST_F(RxBuffers, AFailedReadHandsNoBytesOn)
+{
+    TComPortLink consumer;
+    consumer.OnRxBuf = [this](TCustomComPort*, const void*, std::int32_t count) {
+        journal.Add(QString("link %1").arg(count));
+    };
+    port.RegisterLink(&consumer);
+    port.OnException = [this](TCustomComPort*, TComErrorCode code, const QString&, std::int64_t, const QString&) {
+        journal.Add(QString("Exception %1").arg(code));
+    };
+    port.Open();
+    device.InjectBytes("hi");
+    device.Fail("ReadFile", EIO, 1);
+    port.CallRxChar();
+    EXPECT_EQ(journal.Entries(), QStringList{"Exception 3"}) << "consumers got bytes that were never read";
+    port.Close();
+    port.UnregisterLink(&consumer);
 }
 
 TEST_F(RxBuffers, BufferIsReleasedWhenAHandlerFails)
@@ -418,6 +466,81 @@ TEST_F(EventsOnPty, LineIsWatchedAgainOnceAFullQueueIsRead)
     ASSERT_TRUE(journal.WaitFor(before + 1)) << "the port stopped watching the line after its queue was full";
     EXPECT_EQ(journal.Entries().last(), "RxChar 1");
 }
+
+// The other end of the line going away, under each delivery method.
+class LostLine : public testing::TestWithParam<TSyncMethod> {
+protected:
+    LostLine()
+    {
+        port.SetPort(QString::fromStdString(pty.Path()));
+        port.SetSyncMethod(GetParam());
+        port.OnException = [this](TCustomComPort*, TComErrorCode code, const QString&, std::int64_t osError,
+                                  const QString&) {
+            const bool gui = QThread::currentThread() == QCoreApplication::instance()->thread();
+            journal.Add(QString("Lost %1 %2%3").arg(code).arg(osError).arg(gui ? "" : " off the GUI thread"));
+        };
+    }
+
+    PtyPair pty;
+    TJournal journal;
+    TCustomComPort port;
+};
+
+TEST_P(LostLine, IsReportedOnceAndLaterReadsFail)
+{
+    port.OnRxChar = [this](TCustomComPort*, std::int32_t count) { journal.Add(QString("RxChar %1").arg(count)); };
+    OpenOnPty(port);
+    pty.Write("abc");
+    ASSERT_TRUE(journal.WaitFor(1));
+    pty.CloseMaster();
+    ASSERT_TRUE(journal.WaitFor(2)) << "the loss was never reported";
+    EXPECT_FALSE(journal.WaitFor(3, 200)) << "the loss was reported more than once";
+    EXPECT_EQ(journal.Entries(), QStringList({"RxChar 3", "Lost 21 5"}));
+
+    port.OnException = nullptr;
+    char buffer[8];
+    EXPECT_EQ(port.Read(buffer, 8), 3) << "bytes received before the loss were dropped";
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    try {
+        port.Read(buffer, 8);
+        FAIL() << "a read on a lost line returned";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecReadFailed);
+        EXPECT_EQ(e.WinCode(), EIO);
+    }
+    try {
+        port.InputCount();
+        FAIL() << "the input count of a lost line read as a quiet line";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecClearErrorFailed);
+        EXPECT_EQ(e.WinCode(), EIO);
+    }
+    port.Close();
+    try {
+        port.Open();
+        FAIL() << "a vanished device opened";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecOpenFailed);
+        EXPECT_EQ(e.WinCode(), ENOENT);
+    }
+}
+
+TEST_P(LostLine, LossWhileAHandlerRunsIsReportedAfterIt)
+{
+    port.OnRxChar = [this](TCustomComPort* sender, std::int32_t count) {
+        pty.CloseMaster();
+        char buffer[8];
+        journal.Add(QString("read %1").arg(sender->Read(buffer, count)));
+    };
+    OpenOnPty(port);
+    pty.Write("xy");
+    ASSERT_TRUE(journal.WaitFor(2));
+    EXPECT_FALSE(journal.WaitFor(3, 200));
+    EXPECT_EQ(journal.Entries(), QStringList({"read 2", "Lost 21 5"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachMethod, LostLine, testing::Values(smThreadSync, smWindowSync, smNone),
+                         [](const testing::TestParamInfo<TSyncMethod>& info) { return std::string(MethodName(info.param)); });
 
 TEST_F(EventsOnPty, WithoutSynchronisingHandlersRunInTheEventThread)
 {

@@ -113,6 +113,81 @@ TEST_F(LineStatus, WithHandlerFailuresAreReportedAndTheOperationsReturnZero)
     EXPECT_EQ(device.OpenEvents(), 0u);
 }
 
+TEST_F(LineStatus, ANegativeCountIsRefusedBeforeAnythingIsRead)
+{
+    RecordErrors();
+    device.InjectBytes("abc");
+    char buffer[8] = "canary";
+    EXPECT_EQ(port.Read(buffer, -1), 0);
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    EXPECT_EQ(port.ReadAsync(buffer, INT32_MIN, record), 0);
+    port.DoneAsync(record);
+    ASSERT_EQ(errors.size(), 2u);
+    for (const TRecordedError& error : errors) {
+        EXPECT_EQ(error.Code, ecReadFailed);
+        EXPECT_EQ(error.OsError, EINVAL);
+    }
+    const auto calls = device.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "ReadFile"), 0);
+    EXPECT_EQ(std::string(buffer), "canary");
+    EXPECT_EQ(device.QueuedBytes(), 3u);
+}
+
+TEST_F(LineStatus, ALostDeviceDeliversWhatArrivedThenFailsEveryRead)
+{
+    port.Timeouts().SetReadInterval(0);
+    device.InjectBytes("abc", false);
+    PAsyncRecord pending = nullptr;
+    port.InitAsync(pending);
+    char early[8] = {};
+    EXPECT_EQ(port.ReadAsync(early, 8, pending), 0) << "the read waits for more";
+    device.LoseDevice(EIO);
+    EXPECT_EQ(port.WaitForAsync(pending), 3) << "what arrived before the loss is delivered";
+    EXPECT_EQ(std::string(early, 3), "abc");
+    port.DoneAsync(pending);
+
+    char buffer[8];
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    struct Case {
+        const char* what;
+        TComErrorCode code;
+        std::function<void()> operation;
+    };
+    const Case cases[] = {
+        {"Read", ecReadFailed, [&] { port.Read(buffer, 8); }},
+        {"ReadAsync", ecReadFailed, [&] { port.ReadAsync(buffer, 8, record); }},
+        {"InputCount", ecClearErrorFailed, [&] { port.InputCount(); }},
+        {"LastErrors", ecClearErrorFailed, [&] { port.LastErrors(); }},
+    };
+    for (const Case& c : cases) {
+        try {
+            c.operation();
+            ADD_FAILURE() << c.what << " on a lost device raised nothing";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), c.code) << c.what;
+            EXPECT_EQ(e.WinCode(), EIO) << c.what;
+        }
+    }
+    port.DoneAsync(record);
+
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    device.SetMissing("/dev/ttyFAKE0");
+    try {
+        port.Open();
+        FAIL() << "a missing device opened";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecOpenFailed);
+        EXPECT_EQ(e.WinCode(), ENOENT);
+    }
+    device.SetMissing("/dev/ttyFAKE0", false);
+    port.Open();
+    device.InjectBytes("back");
+    EXPECT_EQ(port.Read(buffer, 4), 4) << "the device works again once it is back";
+}
+
 TEST_F(LineStatus, MissingRecordIsReportedWithoutGoingOn)
 {
     RecordErrors();

@@ -11,6 +11,7 @@
 // otherwise the system's own code (errno on Linux). No thread-local "last
 // error" is kept.
 
+#include <cerrno>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -27,6 +28,17 @@ inline constexpr TOsError NoError = 0;
 inline constexpr TOsError IoPending = 997;
 // GetOverlappedResult without waiting on an operation that has not completed.
 inline constexpr TOsError IoIncomplete = 996;
+
+// The platform's own codes for the failures the component and the layer
+// report themselves: an operation ended by a purge or a close, and an argument
+// refused before any call.
+#ifdef _WIN32
+inline constexpr TOsError OperationAborted = 995;  // ERROR_OPERATION_ABORTED
+inline constexpr TOsError InvalidParameter = 87;   // ERROR_INVALID_PARAMETER
+#else
+inline constexpr TOsError OperationAborted = ECANCELED;
+inline constexpr TOsError InvalidParameter = EINVAL;
+#endif
 
 // Device control block: same fields, order and bit values as the Windows record.
 struct TDCB {
@@ -167,7 +179,14 @@ public:
     virtual TOsError GetOverlappedResult(THandle device, TOverlapped& overlapped, std::uint32_t& transferred,
                                          bool wait) = 0;
     virtual TOsError ClearCommError(THandle device, std::uint32_t& errors, TComStat& stat) = 0;
+    // A device whose driver has no modem lines (a virtual port) reports all
+    // lines off, as a virtual COM port does.
     virtual TOsError GetCommModemStatus(THandle device, std::uint32_t& status) = 0;
+
+    // A device that went away while open (an adapter pulled, the other end of
+    // a pseudo-terminal closed) fails every later wait, and every read and
+    // ClearCommError once the bytes received before the loss are consumed,
+    // with the error that told of the loss.
 
     // Line events. A pending wait fills mask when it completes.
     virtual TOsError SetCommMask(THandle device, std::uint32_t mask) = 0;

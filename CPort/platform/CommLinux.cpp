@@ -31,6 +31,19 @@ TOsError LastError()
     return static_cast<TOsError>(errno);
 }
 
+// now + ms, or the clock's last instant when that lies beyond it: a timeout
+// too long for the clock waits as long as the clock allows.
+std::chrono::steady_clock::time_point SaturatedDeadline(std::chrono::steady_clock::time_point now,
+                                                        std::uint64_t ms)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto left = Clock::time_point::max() - now;
+    const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+    if (ms >= static_cast<std::uint64_t>(leftMs))
+        return Clock::time_point::max();
+    return now + std::chrono::milliseconds(ms);
+}
+
 } // namespace
 
 TLinuxCommLayer& LinuxCommLayer()
@@ -101,7 +114,12 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
     serial_icounter_struct counts{};
     device->hasCounters = ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0;
     device->counters = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
-    device->hasModemLines = ::ioctl(device->fd.Get(), TIOCMGET, &device->modemLines) == 0;
+    // A driver without modem lines (pseudo-terminals, many virtual ports)
+    // refuses the request itself; any other failure is the line's own.
+    if (::ioctl(device->fd.Get(), TIOCMGET, &device->modemLines) == 0)
+        device->hasModemLines = true;
+    else
+        device->hasModemLines = errno != ENOTTY && errno != EINVAL;
 
     std::lock_guard lock(mutex_);
     handle = nextHandle_++;
@@ -124,9 +142,9 @@ TOsError TLinuxCommLayer::CloseHandle(THandle handle)
         closing = device->second;
         // Nobody may be left waiting for an operation of a closed device.
         while (!closing->reads.empty())
-            CompleteRead(*closing, 0, ECANCELED);
+            CompleteRead(*closing, 0, OperationAborted);
         if (closing->wait)
-            CompleteWait(*closing, 0, ECANCELED);
+            CompleteWait(*closing, 0, OperationAborted);
         watch = std::move(closing->modemWatch);
         devices_.erase(device);
     }
@@ -197,9 +215,9 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
         return EBADF;
     if (flags & PURGE_RXABORT) {
         while (!device->reads.empty())
-            CompleteRead(*device, 0, ECANCELED);
+            CompleteRead(*device, 0, OperationAborted);
         if (device->wait)
-            CompleteWait(*device, 0, ECANCELED);
+            CompleteWait(*device, 0, OperationAborted);
     }
     if (flags & PURGE_RXCLEAR) {
         ::tcflush(device->fd.Get(), TCIFLUSH);
@@ -240,15 +258,16 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
                               t.ReadTotalTimeoutConstant == 0;
     const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                            t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
-    if (request.done == count || returnAtOnce || (firstByte && request.done > 0)) {
+    // Bytes received before a loss are still delivered; after them, the loss.
+    if (device->lost != NoError && request.done == 0)
+        return device->lost;
+    if (request.done == count || returnAtOnce || (firstByte && request.done > 0) || device->lost != NoError) {
         overlapped.Internal = NoError;
         overlapped.InternalHigh = request.done;
         read = request.done;
         Signal(overlapped.hEvent);
         return NoError;
     }
-    if (device->hungUp)
-        return EIO;
 
     using std::chrono::milliseconds;
     if (firstByte) {
@@ -258,7 +277,7 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
         const std::uint64_t total =
             std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + std::uint64_t{t.ReadTotalTimeoutConstant};
         if (total > 0)
-            request.totalDeadline = now + milliseconds(total);
+            request.totalDeadline = SaturatedDeadline(now, total);
         if (t.ReadIntervalTimeout != 0)
             request.interval = milliseconds(t.ReadIntervalTimeout);
         if (request.done > 0)
@@ -301,6 +320,8 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
     if (!device)
         return EBADF;
     Pump(*device, Clock::now());
+    if (device->lost != NoError && device->rx.Size() == 0)
+        return device->lost;
     ReadLineCounters(*device);
     errors = device->errorWord;
     device->errorWord = 0;
@@ -322,6 +343,8 @@ TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& stat
     Device* device = FindDevice(handle);
     if (!device)
         return EBADF;
+    if (!device->hasModemLines)
+        return NoError;
     int lines = 0;
     if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
         return LastError();
@@ -404,11 +427,14 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
     if (device->wait)
         return EINVAL;
     Unsignal(overlapped.hEvent);
+    Pump(*device, Clock::now());
+    // Events raised before a loss are still reported; after them, the loss.
+    if (device->lost != NoError && device->eventHistory == 0)
+        return device->lost;
     device->wait = PendingWait{&overlapped, &mask};
     overlapped.Internal = IoPending;
     overlapped.InternalHigh = 0;
-    Pump(*device, Clock::now());
-    if (device->wait && device->eventHistory != 0) {
+    if (device->eventHistory != 0) {
         const std::uint32_t events = device->eventHistory;
         device->eventHistory = 0;
         CompleteWait(*device, events, NoError);
@@ -429,7 +455,7 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
 {
     (void)now;
     std::uint32_t events = 0;
-    while (!device.hungUp && device.rx.Room() > 0) {
+    while (device.lost == NoError && device.rx.Room() > 0) {
         iovec segments[2];
         const int parts = device.rx.FreeSegments(segments);
         const ssize_t n = ::readv(device.fd.Get(), segments, parts);
@@ -442,7 +468,7 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
         if (n <= 0) {
             // The device went away (a pseudo-terminal's other end closed, a
             // USB adapter pulled): stop watching it, or poll would spin.
-            device.hungUp = true;
+            device.lost = n < 0 ? LastError() : EIO;
             break;
         }
         const std::size_t wanted = segments[0].iov_len + (parts == 2 ? segments[1].iov_len : 0);
@@ -477,6 +503,9 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
     if (device.errorWord & CE_BREAK)
         events |= EV_BREAK;
     RaiseEvents(device, events);
+    // A wait that the events above did not complete learns of the loss.
+    if (device.lost != NoError && device.wait)
+        CompleteWait(device, 0, device.lost);
 }
 
 void TLinuxCommLayer::ReadLineCounters(Device& device)
@@ -547,8 +576,10 @@ void TLinuxCommLayer::CompleteDueReads(Device& device, Clock::time_point now)
         const bool interval = read.interval && read.lastByte && now - *read.lastByte >= *read.interval;
         if (full || firstByte || total || interval)
             CompleteRead(device, i, NoError);
-        else if (device.hungUp)
-            CompleteRead(device, i, EIO);
+        else if (device.lost != NoError)
+            // What arrived before the loss is delivered; a read that got
+            // nothing fails with it.
+            CompleteRead(device, i, read.done > 0 ? NoError : device.lost);
         else
             ++i;
     }
@@ -697,7 +728,7 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
                 // is read; watching the device then would only spin. Its
                 // roomAgain descriptor is watched instead.
                 device->watchPaused = device->rx.Room() == 0;
-                if (!device->hungUp) {
+                if (device->lost == NoError) {
                     devices.push_back(device);
                     deviceFds.push_back(device->watchPaused ? device->roomAgain.Get() : device->fd.Get());
                 }

@@ -99,7 +99,9 @@ private:
         bool hasCounters = false;
         LineCounters counters;
         bool above80 = false;
-        bool hungUp = false;
+        // Set once the device went away (EIO, or end of file on a line that
+        // reads EAGAIN when empty): it is no longer watched.
+        TOsError lost = NoError;
         // A waiter leaves a device with a full queue out of its poll (the
         // kernel keeps the bytes); once the queue has room again this eventfd
         // wakes it to watch the device again.

@@ -101,10 +101,12 @@ void TFakeCommLayer::ClearFailures()
     failures_.clear();
 }
 
-void TFakeCommLayer::SetMissing(const std::string& path)
+void TFakeCommLayer::SetMissing(const std::string& path, bool missing)
 {
     std::lock_guard lock(mutex_);
-    missing_.push_back(path);
+    std::erase(missing_, path);
+    if (missing)
+        missing_.push_back(path);
 }
 
 TOsError TFakeCommLayer::Enter(const char* call)
@@ -163,6 +165,16 @@ void TFakeCommLayer::SignalEvents(std::uint32_t mask)
 {
     std::lock_guard lock(mutex_);
     Raise(mask);
+}
+
+void TFakeCommLayer::LoseDevice(TOsError error)
+{
+    std::lock_guard lock(mutex_);
+    lost_ = error;
+    while (!reads_.empty())
+        CompleteRead(reads_.front().done > 0 ? NoError : error);
+    if (wait_)
+        CompleteWait(0, error);
 }
 
 void TFakeCommLayer::Raise(std::uint32_t events)
@@ -233,6 +245,7 @@ TOsError TFakeCommLayer::CreateFile(const std::string& path, THandle& handle)
     deviceHandle_ = nextHandle_++;
     rx_.clear();
     eventMask_ = history_ = errorWord_ = 0;
+    lost_ = NoError;
     handle = deviceHandle_;
     return NoError;
 }
@@ -245,9 +258,9 @@ TOsError TFakeCommLayer::CloseHandle(THandle handle)
         if (const TOsError error = Enter("CloseDevice"))
             return error;
         while (!reads_.empty())
-            CompleteRead(ECANCELED);
+            CompleteRead(OperationAborted);
         if (wait_)
-            CompleteWait(0, ECANCELED);
+            CompleteWait(0, OperationAborted);
         deviceOpen_ = false;
         return NoError;
     }
@@ -299,9 +312,9 @@ TOsError TFakeCommLayer::PurgeComm(THandle device, std::uint32_t flags)
         return EBADF;
     if (flags & PURGE_RXABORT) {
         while (!reads_.empty())
-            CompleteRead(ECANCELED);
+            CompleteRead(OperationAborted);
         if (wait_)
-            CompleteWait(0, ECANCELED);
+            CompleteWait(0, OperationAborted);
     }
     if (flags & PURGE_RXCLEAR)
         rx_.clear();
@@ -324,10 +337,12 @@ TOsError TFakeCommLayer::ReadFile(THandle device, void* buffer, std::uint32_t co
         request.buffer[request.done++] = rx_.front();
         rx_.pop_front();
     }
+    if (lost_ != NoError && request.done == 0)
+        return lost_;
     const bool returnAtOnce = commTimeouts_.ReadIntervalTimeout == MAXDWORD &&
                               commTimeouts_.ReadTotalTimeoutMultiplier == 0 &&
                               commTimeouts_.ReadTotalTimeoutConstant == 0;
-    if (request.done == count || returnAtOnce) {
+    if (request.done == count || returnAtOnce || lost_ != NoError) {
         overlapped.Internal = NoError;
         overlapped.InternalHigh = request.done;
         read = request.done;
@@ -367,6 +382,8 @@ TOsError TFakeCommLayer::ClearCommError(THandle device, std::uint32_t& errors, T
         return error;
     if (!IsDevice(device))
         return EBADF;
+    if (lost_ != NoError && rx_.empty())
+        return lost_;
     errors = errorWord_;
     errorWord_ = 0;
     stat.cbInQue = static_cast<std::uint32_t>(rx_.size());
@@ -412,6 +429,8 @@ TOsError TFakeCommLayer::WaitCommEvent(THandle device, std::uint32_t& mask, TOve
         return EINVAL;
     if (const auto event = events_.find(overlapped.hEvent); event != events_.end())
         event->second.signalled = false;
+    if (lost_ != NoError && history_ == 0)
+        return lost_;
     wait_ = PendingWait{&overlapped, &mask};
     overlapped.Internal = IoPending;
     changed_.notify_all();

@@ -38,8 +38,9 @@ public:
     // calls or all of them.
     void Fail(const std::string& call, Comm::TOsError error, int times = -1);
     void ClearFailures();
-    // A device path that does not exist (CreateFile fails with ENOENT).
-    void SetMissing(const std::string& path);
+    // A device path that does not exist (CreateFile fails with ENOENT), or
+    // exists again.
+    void SetMissing(const std::string& path, bool missing = true);
 
     // ---- the line ----
     // Bytes received; with raiseEvents false they arrive without line events
@@ -50,6 +51,11 @@ public:
     void SetModemStatus(std::uint32_t status);
     // Raises the events of the mask (those in the device's event mask).
     void SignalEvents(std::uint32_t mask);
+    // The device goes away with the given error, as a pulled adapter does:
+    // the pending wait fails with it, and so do reads and ClearCommError once
+    // the queued bytes are consumed, and every later wait. Opening again
+    // brings it back.
+    void LoseDevice(Comm::TOsError error);
     std::size_t QueuedBytes() const;
     // Blocks until a WaitCommEvent is pending (at most timeoutMs).
     bool WaitForPendingEventWait(int timeoutMs) const;
@@ -122,6 +128,7 @@ private:
     std::uint32_t modemStatus_ = 0;
     std::uint32_t eventMask_ = 0;
     std::uint32_t history_ = 0;
+    Comm::TOsError lost_ = Comm::NoError;
     std::deque<PendingRead> reads_;
     std::optional<PendingWait> wait_;
     std::map<Comm::THandle, Event> events_;
