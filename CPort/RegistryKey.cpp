@@ -50,6 +50,11 @@ QString Quote(const QString& text)
     return quoted + QLatin1Char('"');
 }
 
+bool HasLineBreak(const QString& text)
+{
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
 bool SameName(const QString& a, const QString& b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -141,10 +146,13 @@ RegistryFile RegistryFile::Parse(const QByteArray& bytes, const QString& fileNam
             }
             if (!key)
                 throw ParseError(QStringLiteral("value outside of any key"));
-            // Binary data may continue over lines ending in a backslash.
+            // Binary data may continue over lines ending in a backslash; a
+            // continuation with no line after it would swallow whatever a
+            // later save puts there.
             QString logical = trimmed;
-            while (logical.endsWith(QLatin1Char('\\')) && logical.contains(QLatin1String("=hex"), Qt::CaseInsensitive) &&
-                   i + 1 < lines.size()) {
+            while (logical.endsWith(QLatin1Char('\\')) && logical.contains(QLatin1String("=hex"), Qt::CaseInsensitive)) {
+                if (i + 1 >= lines.size() || lines[i + 1].trimmed().isEmpty())
+                    throw ParseError(QStringLiteral("continued value without a next line"));
                 logical.chop(1);
                 logical += lines[++i].trimmed();
             }
@@ -217,7 +225,8 @@ const TRegistryValue* RegistryKey::Find(const QString& name) const
 
 TRegistryValue& RegistryKey::Put(const QString& name)
 {
-    if (access_ == ReadOnly)
+    // A line break in a name would make the file unloadable.
+    if (access_ == ReadOnly || HasLineBreak(name) || HasLineBreak(key_.Path))
         throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
     if (const TRegistryValue* found = Find(name))
         return const_cast<TRegistryValue&>(*found);
@@ -229,6 +238,9 @@ TRegistryValue& RegistryKey::Put(const QString& name)
 
 void RegistryKey::WriteString(const QString& name, const QString& value)
 {
+    // The file holds one value a line; a line break cannot be stored.
+    if (HasLineBreak(value))
+        throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
     TRegistryValue& stored = Put(name);
     stored.Kind = TRegistryValue::String;
     stored.Text = value;

@@ -2,13 +2,54 @@
 // registry files and initialisation files.
 #include "IniFile.h"
 #include "PortFixture.h"
+#include "PtyPair.h"
 #include "RegistryKey.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// Writes beyond this many bytes fail with EFBIG while it lives, for root too.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, previous_.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &previous_); }
+
+private:
+    rlimit previous_{};
+};
+
+// Runs as an ordinary user while it lives when the tests run as root.
+class UnprivilegedUser {
+public:
+    UnprivilegedUser()
+    {
+        if (::geteuid() == 0) {
+            EXPECT_EQ(::seteuid(65534), 0);
+        }
+    }
+    ~UnprivilegedUser()
+    {
+        if (::getuid() == 0) {
+            EXPECT_EQ(::seteuid(0), 0);
+        }
+    }
+};
 
 QByteArray ReadAll(const QString& path)
 {
@@ -260,6 +301,25 @@ TEST_F(Store, LoadingIntoAnOpenPortReappliesAndReopens)
     EXPECT_GE(std::count(reopened, calls.end(), "SetCommState"), 3) << "the rate and the preset re-apply after reopening";
 }
 
+TEST_F(Store, APortNameWithALineBreakIsRefusedByBothStores)
+{
+    QTemporaryDir dir;
+    port.SetPort("/dev/ttyUSB0\n[Evil]\nBaudRate=110");
+    IniFile ini(dir.filePath("p.ini"));
+    EXPECT_THROW(port.StoreIniFile(ini), EIniFileException);
+    EXPECT_EQ(ini.Text(), QByteArray()) << "nothing may be written";
+
+    RegistryFile file;
+    RegistryKey key(*file.Key("Port", true));
+    try {
+        port.StoreRegistry(key);
+        FAIL() << "stored";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.Message(), "Failed to set data for 'Port'");
+    }
+    EXPECT_NO_THROW(RegistryFile::Parse(file.Serialize(), "p.reg"));
+}
+
 TEST_F(Store, ReadOnlyKeyRefusesWrites)
 {
     RegistryKey readOnly(*file.Key("HKEY_CURRENT_USER\\Software\\Zorbel", false), RegistryKey::ReadOnly);
@@ -336,12 +396,106 @@ TEST(RegistryFiles, FailedSaveLeavesTheOldFileIntact)
     QTemporaryDir dir;
     const QString path = dir.filePath("port.reg");
     WriteAll(path, "REGEDIT4\n\n[Old]\n\"A\"=\"1\"\n");
-    // Something that is not a file stands where the new content is written first.
-    QDir().mkpath(path + ".new");
     RegistryFile file;
-    RegistryKey(*file.Key("New", true)).WriteString("B", "2");
-    EXPECT_THROW(file.Save(path), ERegistryException);
+    RegistryKey(*file.Key("New", true)).WriteString("B", QString(100, 'x'));
+    const int descriptors = OpenDescriptorCount();
+    {
+        FileSizeLimit limit(16);
+        EXPECT_THROW(file.Save(path), ERegistryException);
+    }
     EXPECT_EQ(ReadAll(path), QByteArray("REGEDIT4\n\n[Old]\n\"A\"=\"1\"\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"port.reg"}) << "the temporary file stayed";
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+}
+
+TEST(RegistryFiles, LineBreaksAreRefusedAndTheFileStaysLoadable)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("port.reg");
+    RegistryFile file;
+    RegistryKey key(*file.Key("Port", true));
+    for (const QString& value : {QString("a\nb"), QString("a\rb")}) {
+        try {
+            key.WriteString("Port", value);
+            FAIL() << "a line break was accepted";
+        } catch (const ERegistryException& e) {
+            EXPECT_EQ(e.Message(), "Failed to set data for 'Port'");
+        }
+    }
+    EXPECT_THROW(key.WriteInteger("Two\nLines", 1), ERegistryException);
+    key.WriteString("After", "ok");
+    file.Save(path);
+    RegistryFile loaded = RegistryFile::Load(path);
+    RegistryKey reread(*loaded.Key("Port", false));
+    EXPECT_EQ(reread.ValueNames(), QStringList{"After"}) << "a refused write wrote nothing";
+}
+
+TEST(RegistryFiles, AContinuationWithoutANextLineIsMalformed)
+{
+    for (const QByteArray& ending : {QByteArray("\\"), QByteArray("\\\n"), QByteArray("\\\n\n")}) {
+        const QByteArray text = "REGEDIT4\n\n[K]\n\"Bin\"=hex:01,02," + ending;
+        try {
+            RegistryFile::Parse(text, "x.reg");
+            FAIL() << "accepted " << text.toStdString();
+        } catch (const ERegistryException& e) {
+            EXPECT_TRUE(e.Message().startsWith("x.reg:4: ")) << e.what();
+        }
+    }
+    // A continued value in the middle of a file still reads.
+    RegistryFile file = RegistryFile::Parse("REGEDIT4\n[K]\n\"Bin\"=hex:01,\\\n  02\n\"Next\"=\"n\"\n", "y.reg");
+    RegistryKey key(*file.Key("K", false));
+    EXPECT_EQ(key.ValueNames(), QStringList({"Bin", "Next"}));
+    EXPECT_EQ(key.ReadString("Next"), "n");
+}
+
+// ---- The safe save shared by both stores --------------------------------------
+
+TEST(SafeSave, NeverFollowsALinkLeftBesideTheFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("c.ini");
+    const QString victim = dir.filePath("victim");
+    WriteAll(path, "[Port]\nA=1\n");
+    WriteAll(victim, "untouched");
+    ASSERT_TRUE(QFile::link(victim, path + ".new"));
+    IniFile ini(path);
+    ini.WriteString("Port", "A", "2");
+    EXPECT_EQ(ini.UpdateFile(), "");
+    EXPECT_EQ(ReadAll(victim), QByteArray("untouched"));
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(ReadAll(path), QByteArray("[Port]\nA=2\n"));
+}
+
+TEST(SafeSave, KeepsPermissionsAndOwner)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("c.ini");
+    WriteAll(path, "[Port]\nA=1\n");
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(::chmod(name.constData(), 0600), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(name.constData(), 4321, 4321), 0);
+    }
+    IniFile ini(path);
+    ini.WriteString("Port", "A", "2");
+    ASSERT_EQ(ini.UpdateFile(), "");
+    struct stat saved {};
+    ASSERT_EQ(::stat(name.constData(), &saved), 0);
+    EXPECT_EQ(saved.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(saved.st_uid, 4321u);
+        EXPECT_EQ(saved.st_gid, 4321u);
+    }
+
+    // A new file gets the usual mode.
+    const mode_t previous = ::umask(022);
+    IniFile fresh(dir.filePath("new.ini"));
+    fresh.WriteString("Port", "A", "1");
+    ASSERT_EQ(fresh.UpdateFile(), "");
+    ::umask(previous);
+    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("new.ini")).constData(), &saved), 0);
+    EXPECT_EQ(saved.st_mode & 07777, 0644u);
 }
 
 // ---- Initialisation files ---------------------------------------------------
@@ -383,10 +537,91 @@ TEST(IniFiles, FailedSaveLeavesTheOldFileIntact)
     const QString path = dir.filePath("c.ini");
     WriteAll(path, "[Port]\nA=1\n");
     IniFile ini(path);
-    ini.WriteString("Port", "A", "2");
-    QDir().mkpath(path + ".new");
-    EXPECT_NE(ini.UpdateFile(), "");
+    ini.WriteString("Port", "A", QString(100, 'x'));
+    const int descriptors = OpenDescriptorCount();
+    {
+        FileSizeLimit limit(8);
+        EXPECT_NE(ini.UpdateFile(), "");
+    }
     EXPECT_EQ(ReadAll(path), QByteArray("[Port]\nA=1\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"c.ini"}) << "the temporary file stayed";
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+}
+
+TEST(IniFiles, AFileThatCannotBeReadIsNeverReplaced)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    const QString path = dir.filePath("locked.ini");
+    WriteAll(path, "[Port]\nA=1\n[Other]\nB=2\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0), 0);
+    QString failure;
+    {
+        // Root reads every file: the test reads as somebody else.
+        UnprivilegedUser user;
+        IniFile ini(path);
+        ini.WriteString("Port", "A", "2");
+        failure = ini.UpdateFile();
+    }
+    EXPECT_TRUE(failure.contains("Permission denied")) << failure.toStdString();
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_EQ(ReadAll(path), QByteArray("[Port]\nA=1\n[Other]\nB=2\n"));
+}
+
+TEST(IniFiles, UnchangedLinesAreWrittenBackByteForByte)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("latin1.ini");
+    const QByteArray original = "\xEF\xBB\xBF; caf\xE9 cr\xE8me\r\n[Port]\r\nName=\xE9t\xE9\r\nA=1\r\n";
+    WriteAll(path, original);
+    IniFile ini(path);
+    ini.WriteString("Port", "A", "2");
+    ini.WriteString("Port", "B", "3");
+    ASSERT_EQ(ini.UpdateFile(), "");
+    EXPECT_EQ(ReadAll(path),
+              QByteArray("\xEF\xBB\xBF; caf\xE9 cr\xE8me\r\n[Port]\r\nName=\xE9t\xE9\r\nA=2\r\nB=3\r\n"));
+}
+
+TEST(IniFiles, LineBreaksCannotAddEntries)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("inject.ini");
+    WriteAll(path, "[Port]\nBaudRate=9600\n");
+    IniFile ini(path);
+    const QByteArray before = ini.Text();
+    const QString attacks[] = {"x\nBaudRate=1", "x\r[Evil]", "\n"};
+    for (const QString& value : attacks) {
+        try {
+            ini.WriteString("Port", "Port", value);
+            FAIL() << "a line break was accepted";
+        } catch (const EIniFileException& e) {
+            EXPECT_TRUE(e.Message().contains("'Port'") && e.Message().contains("[Port]")) << e.what();
+        }
+    }
+    EXPECT_THROW(ini.WriteString("Port\n[Evil]", "A", "1"), EIniFileException);
+    EXPECT_THROW(ini.WriteString("Port", "A\nB", "1"), EIniFileException);
+    EXPECT_EQ(ini.Text(), before) << "a refused write wrote nothing";
+}
+
+TEST(IniFiles, IntegersAreWholeNumbersOrTheDefault)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("n.ini");
+    const std::pair<QByteArray, std::int32_t> cases[] = {
+        {" 42 ", 42}, {"-5", -5}, {"+7", 7}, {"0x1F", 31}, {"0X1f", 31}, {"$10", 16}, {"-0x10", -16},
+        {"0xFFFFFFFF", -1}, {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX},
+        {"0x 400", -99}, {"0x0x10", -99}, {"- 5", -99}, {"12 34", -99}, {QByteArray("12\0" "34", 5), -99},
+        {"", -99}, {"0x", -99}, {"$", -99}, {"--5", -99}, {"2147483648", -99}, {"0x100000000", -99}, {"12abc", -99},
+    };
+    QByteArray text = "[N]\n";
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        text += "K" + QByteArray::number(static_cast<int>(i)) + "=" + cases[i].first + "\n";
+    WriteAll(path, text);
+    IniFile ini(path);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(ini.ReadInteger("N", QString("K%1").arg(i), -99), cases[i].second)
+            << "text '" << cases[i].first.toStdString() << "'";
+    }
 }
 
 } // namespace
