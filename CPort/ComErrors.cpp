@@ -57,7 +57,10 @@ void InitPortErrorMessages()
 const QString& PortErrorMessage(int code)
 {
     InitPortErrorMessages();
-    return MessageTable().at(code);
+    // ReportError passes on any 16-bit code; one outside the table has no text.
+    static const QString none;
+    const QStringList& table = MessageTable();
+    return code >= 1 && code < table.size() ? table[code] : none;
 }
 
 EComPort::EComPort(int code)

@@ -16,19 +16,23 @@ TComComboBox::TComComboBox(QWidget* owner)
     connect(this, &QComboBox::activated, this, [this] { Change(); });
 }
 
-// The selector outlives the combo box's own teardown (it is a member, freed
-// after the base destructor has run), so a late notification still finds it.
-TComComboBox::~TComComboBox() = default;
+// Members are freed before the base destructor deletes the child widgets, so
+// a port owned by this combo box dies after the selector: its destruction
+// notice must not reach us any more.
+TComComboBox::~TComComboBox()
+{
+    disconnect(portWatch_);
+}
 
 void TComComboBox::SetComPort(TCustomComPort* value)
 {
     if (select_->ComPort == value)
         return;
+    disconnect(portWatch_);
     select_->ComPort = value;
     if (!value)
         return;
-    // Earlier registrations stay; Notification ignores ports no longer linked.
-    connect(value, &QObject::destroyed, this, [this](QObject* component) { Notification(component); });
+    portWatch_ = connect(value, &QObject::destroyed, this, [this](QObject* component) { Notification(component); });
     ShowPortValue();
 }
 

@@ -59,6 +59,9 @@ private:
     void Change();
 
     std::unique_ptr<TComSelect> select_;
+    // The linked port's destruction notice; cut when the link changes and
+    // before the selector is freed.
+    QMetaObject::Connection portWatch_;
     QStringListModel* items_;
     std::optional<int> pendingIndex_;
 };

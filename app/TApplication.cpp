@@ -7,7 +7,6 @@
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("zorbel-flash"));
-    setApplicationDisplayName(QStringLiteral("zorbel-flash"));
     SetApplicationExceptionHandler(
         [this](QObject*, const char* message) { ShowException(QString::fromUtf8(message)); });
 }
@@ -29,6 +28,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 void TApplication::ShowException(const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, applicationDisplayName(), message, QMessageBox::Ok, activeWindow());
+    QMessageBox box(QMessageBox::Critical, MessageCaption(), message, QMessageBox::Ok, activeWindow());
     box.exec();
 }

@@ -6,6 +6,7 @@
 #include "FixedItemDelegate.h"
 #include "FlashCommand.h"
 #include "FlashLauncher.h"
+#include "TApplication.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -92,7 +93,7 @@ void TForm1::Button1Click()
     const int error = StartFlasher(line, DesktopOffersTerminal());
     if (error == 0)
         return;
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), FlashErrorText(error),
+    QMessageBox box(QMessageBox::NoIcon, TApplication::MessageCaption(), FlashErrorText(error),
                     QMessageBox::Ok, this);
     box.exec();
 }

@@ -43,6 +43,15 @@ TEST(PortErrors, LargeCodesShowAsSignedNumbers)
     EXPECT_EQ(e.Message(), "ReadFile function failed (Error: -2147483643)");
 }
 
+TEST(PortErrors, CodesOutsideTheTableHaveNoMessage)
+{
+    for (const int code : {0, 25, 99, 0xFFFF}) {
+        EXPECT_EQ(PortErrorMessage(code), "") << "code " << code;
+        EXPECT_EQ(EComPort(code).Message(), "") << "code " << code;
+        EXPECT_EQ(EComPort(code, 5).Message(), " (Error: 5)") << "code " << code;
+    }
+}
+
 TEST(PortErrors, IsAnExceptionOfTheComponent)
 {
     try {

@@ -205,7 +205,7 @@ TEST_F(FlashButton, MissingFlasherShowsOneMessageBoxWithTheSystemText)
     qputenv("PATH", QFile::encodeName(workDir.path()));
     const QStringList boxes = ClickCollectingMessageBoxes();
     qputenv("PATH", oldPath);
-    EXPECT_EQ(boxes, QStringList{QApplication::applicationDisplayName() + "|No such file or directory|no icon|1"});
+    EXPECT_EQ(boxes, QStringList{QString("zorbel-flash|No such file or directory|no icon|1")});
 }
 
 TEST(ProcessStarter, ProgramSearch)

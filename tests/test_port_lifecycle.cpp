@@ -249,6 +249,22 @@ TEST_F(PortLifecycle, ReportWithoutSystemCodeGivesAnEmptySystemText)
     EXPECT_EQ(errors.back().OsMessage, "A call to an OS function failed");
 }
 
+TEST_F(PortLifecycle, ReportOfACodeOutsideTheTableCarriesAnEmptyMessage)
+{
+    try {
+        port.ReportError(0xFFFF, 5);
+        FAIL() << "nothing raised";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 0xFFFF);
+        EXPECT_EQ(e.Message(), " (Error: 5)");
+    }
+    RecordErrors();
+    port.ReportError(25, 0);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].Code, 25);
+    EXPECT_EQ(errors[0].Message, "");
+}
+
 TEST_F(PortLifecycle, FailingSetterOnAnOpenPortKeepsTheValueAndThePortOpen)
 {
     port.Open();

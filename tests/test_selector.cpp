@@ -286,6 +286,35 @@ TEST(SelectorLinks, PortOwnedByTheSameParentGoingFirstIsSafe)
     EXPECT_EQ(box->ComPort(), nullptr);
 }
 
+TEST(SelectorLinks, EveryTeardownOrderIsSafe)
+{
+    TFakeCommLayer device;
+    {
+        // The combo box owns its port: the port dies in the combo box's own teardown.
+        auto* box = new TComComboBox;
+        box->SetComProperty(cpBaudRate);
+        box->SetComPort(new TCustomComPort(box, device));
+        delete box;
+    }
+    {
+        auto* box = new TComComboBox;
+        TCustomComPort port(nullptr, device);
+        box->SetComPort(&port);
+        delete box;
+    }
+    for (const bool portFirst : {true, false}) {
+        // Both owned by a window, created in either order.
+        QWidget window;
+        TCustomComPort* port = portFirst ? new TCustomComPort(&window, device) : nullptr;
+        auto* box = new TComComboBox(&window);
+        if (!port)
+            port = new TCustomComPort(&window, device);
+        box->SetComProperty(cpStopBits);
+        box->SetComPort(port);
+    }
+    EXPECT_EQ(device.OpenDevices(), 0u);
+}
+
 TEST(SelectorLayout, OnlyTheLastSelectionRequestedWhileLoadingTakesEffect)
 {
     TComComboBox* box = nullptr;
