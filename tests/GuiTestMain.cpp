@@ -1,5 +1,6 @@
-// Widget tests run on the offscreen platform with the tool's own application
-// object, so the application-wide exception display is the real one.
+// Widget tests run with the tool's own application object, so the
+// application-wide exception display is the real one; on the offscreen
+// platform unless the test names another.
 #include "ComCtlLibrary.h"
 #include "ComErrors.h"
 #include "TApplication.h"
@@ -9,7 +10,8 @@
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     InitPortErrorMessages();
     InitComCtlLibrary();
     int result = 0;
