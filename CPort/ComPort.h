@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -198,6 +199,10 @@ private:
     bool StartRead(void* buffer, std::int32_t count, PAsyncRecord& record, std::int32_t& read);
     void CheckSignals(bool open);
     void DeliverRxBuffer(std::int32_t& count);
+    // The record Read uses, kept between calls; Close releases it.
+    PAsyncRecord TakeReadRecord();
+    void GiveBackReadRecord(PAsyncRecord& record);
+    void ReleaseSpareReadRecord();
     void StartEventMonitoring();
     void StopEventMonitoring();
     // Refuses to close from the event thread or from a handler it is waiting
@@ -211,6 +216,7 @@ private:
     bool threadCreated_ = false;
     Comm::THandle handle_ = Comm::INVALID_HANDLE_VALUE;
     std::unique_ptr<TComEventReceiver> messageWindow_;
+    std::atomic<PAsyncRecord> spareReadRecord_{nullptr};
     std::int32_t updateCount_ = 0;
     std::vector<TComPortLink*> links_;
     bool triggersOnRxChar_ = true;

@@ -83,7 +83,7 @@ std::int32_t TCustomComPort::WaitForAsync(PAsyncRecord& record)
         ReportError(code, error);
         return 0;
     }
-    if (record->Kind == akRead) {
+    if (record->Kind == akRead && !links_.empty()) {
         // The read itself succeeded: a device lost right after it has
         // stopped receiving too, and that is all the links learn here.
         std::uint32_t errors = 0;
@@ -94,18 +94,43 @@ std::int32_t TCustomComPort::WaitForAsync(PAsyncRecord& record)
     return static_cast<std::int32_t>(transferred);
 }
 
+PAsyncRecord TCustomComPort::TakeReadRecord()
+{
+    PAsyncRecord record = spareReadRecord_.exchange(nullptr);
+    if (!record)
+        InitAsync(record);
+    return record;
+}
+
+void TCustomComPort::GiveBackReadRecord(PAsyncRecord& record)
+{
+    // A closed port keeps nothing: Close has already released its record.
+    PAsyncRecord empty = nullptr;
+    if (handle_ != INVALID_HANDLE_VALUE && spareReadRecord_.compare_exchange_strong(empty, record))
+        record = nullptr;
+    else
+        DoneAsync(record);
+}
+
+void TCustomComPort::ReleaseSpareReadRecord()
+{
+    PAsyncRecord record = spareReadRecord_.exchange(nullptr);
+    DoneAsync(record);
+}
+
 std::int32_t TCustomComPort::Read(void* buffer, std::int32_t count)
 {
-    PAsyncRecord record = nullptr;
-    InitAsync(record);
+    // A port keeps one record and its event for Read; a second reader at the
+    // same time makes a record of its own.
+    PAsyncRecord record = TakeReadRecord();
     if (!record)
         return 0;
-    // The record and its event are released on every path.
-    struct Release {
+    // The record goes back, or is released, on every path.
+    struct GiveBack {
         TCustomComPort* port;
         PAsyncRecord& record;
-        ~Release() { port->DoneAsync(record); }
-    } release{this, record};
+        ~GiveBack() { port->GiveBackReadRecord(record); }
+    } giveBack{this, record};
 
     // A start that failed was reported to OnException: there is nothing to wait for.
     std::int32_t read = 0;

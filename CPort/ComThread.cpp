@@ -138,7 +138,7 @@ void TComThread::DispatchEvents()
 {
     switch (port_->SyncMethod()) {
     case smThreadSync: {
-        TSentCall call([this](TSentCall&) { RunEvents(); });
+        TSentCall call([](void* thread, std::uintptr_t) { static_cast<TComThread*>(thread)->RunEvents(); }, this);
         ownerCalls_.Send(call);
         if (call.Error)
             std::rethrow_exception(call.Error);
@@ -166,9 +166,11 @@ void TComThread::PostEvents()
     for (TComEvent event : DispatchOrder) {
         if (!currentEvents_.Contains(event))
             continue;
-        TComEventReceiver* receiver = receiver_;
-        const std::uintptr_t wParam = EventMask(event);
-        TSentCall call([receiver, wParam](TSentCall&) { receiver->WindowProc(WM_COMPORTEVENT, wParam); });
+        TSentCall call(
+            [](void* receiver, std::uintptr_t wParam) {
+                static_cast<TComEventReceiver*>(receiver)->WindowProc(WM_COMPORTEVENT, wParam);
+            },
+            receiver_, EventMask(event));
         ownerCalls_.Send(call);
     }
 }

@@ -5,8 +5,43 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <algorithm>
+#include <new>
+
 namespace {
-const QEvent::Type DrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type DrainEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// The event that wakes the owning thread. Qt frees every posted event once
+// it is delivered; these go back to a free list instead, so a wake-up
+// allocates nothing once the first has been made.
+class TDrainEvent : public QEvent {
+public:
+    TDrainEvent() : QEvent(DrainEventType) {}
+
+    static void* operator new(std::size_t size)
+    {
+        {
+            std::lock_guard lock(poolMutex);
+            if (FreeBlock* block = freeBlocks) {
+                freeBlocks = block->next;
+                return block;
+            }
+        }
+        return ::operator new(std::max(size, sizeof(FreeBlock)));
+    }
+    static void operator delete(void* memory)
+    {
+        std::lock_guard lock(poolMutex);
+        freeBlocks = new (memory) FreeBlock{freeBlocks};
+    }
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    static inline std::mutex poolMutex;
+    static inline FreeBlock* freeBlocks = nullptr;
+};
 
 // The sent call this thread is running and has not replied to yet.
 struct CallFrame {
@@ -46,18 +81,31 @@ void TOwnerCallQueue::Send(TSentCall& call)
 {
     std::unique_lock lock(mutex_);
     call.replied_ = false;
-    items_.push_back(Item{&call, {}});
+    call.next_ = nullptr;
+    if (sentTail_)
+        sentTail_->next_ = &call;
+    else
+        sentHead_ = &call;
+    sentTail_ = &call;
     changed_.notify_all();
-    QCoreApplication::postEvent(this, new QEvent(DrainEvent));
+    WakeOwner();
     changed_.wait(lock, [&] { return call.replied_; });
 }
 
 void TOwnerCallQueue::Post(std::function<void()> function)
 {
     std::lock_guard lock(mutex_);
-    items_.push_back(Item{nullptr, std::move(function)});
+    posted_.push_back(std::move(function));
     changed_.notify_all();
-    QCoreApplication::postEvent(this, new QEvent(DrainEvent));
+    WakeOwner();
+}
+
+void TOwnerCallQueue::WakeOwner()
+{
+    if (wakePending_)
+        return;
+    wakePending_ = true;
+    QCoreApplication::postEvent(this, new TDrainEvent);
 }
 
 void TOwnerCallQueue::MarkFinished()
@@ -67,20 +115,38 @@ void TOwnerCallQueue::MarkFinished()
     changed_.notify_all();
 }
 
+bool TOwnerCallQueue::TakeNext(TSentCall*& sent, std::function<void()>& posted)
+{
+    if (!posted_.empty()) {
+        posted = std::move(posted_.front());
+        posted_.pop_front();
+        return true;
+    }
+    if (sentHead_) {
+        sent = sentHead_;
+        sentHead_ = sent->next_;
+        if (!sentHead_)
+            sentTail_ = nullptr;
+        return true;
+    }
+    return false;
+}
+
 void TOwnerCallQueue::WaitForFinish()
 {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return finished_ || !items_.empty(); });
-        if (!items_.empty()) {
-            Item item = std::move(items_.front());
-            items_.pop_front();
-            lock.unlock();
-            Run(std::move(item));
-            lock.lock();
-            continue;
-        }
-        return;
+        changed_.wait(lock, [&] { return finished_ || sentHead_ || !posted_.empty(); });
+        TSentCall* sent = nullptr;
+        std::function<void()> posted;
+        if (!TakeNext(sent, posted))
+            return;
+        lock.unlock();
+        if (sent)
+            RunSent(*sent);
+        else
+            posted();
+        lock.lock();
     }
 }
 
@@ -95,7 +161,7 @@ bool TOwnerCallQueue::ServingUnrepliedCall() const
 
 bool TOwnerCallQueue::event(QEvent* e)
 {
-    if (e->type() != DrainEvent)
+    if (e->type() != DrainEventType)
         return QObject::event(e);
     Drain();
     return true;
@@ -104,32 +170,34 @@ bool TOwnerCallQueue::event(QEvent* e)
 void TOwnerCallQueue::Drain()
 {
     for (;;) {
-        Item item;
+        TSentCall* sent = nullptr;
+        std::function<void()> posted;
         {
             std::lock_guard lock(mutex_);
-            if (items_.empty())
+            if (!TakeNext(sent, posted)) {
+                wakePending_ = false;
                 return;
-            item = std::move(items_.front());
-            items_.pop_front();
+            }
         }
-        Run(std::move(item));
+        if (sent)
+            RunSent(*sent);
+        else
+            posted();
     }
 }
 
-void TOwnerCallQueue::Run(Item item)
+void TOwnerCallQueue::RunSent(TSentCall& call)
 {
-    if (!item.sent) {
-        item.posted();
-        return;
-    }
-    // The body is copied out of the call: once it replies, the sender may
-    // destroy the call while the body still runs.
-    const std::function<void(TSentCall&)> body = item.sent->body_;
-    CallFrame frame{this, item.sent, currentFrame};
+    // The body is taken out of the call first: once it replies, the sender
+    // may destroy the call while the body still runs.
+    const TSentCall::TBody body = call.body_;
+    void* const context = call.context_;
+    const std::uintptr_t argument = call.argument_;
+    CallFrame frame{this, &call, currentFrame};
     currentFrame = &frame;
     std::exception_ptr error;
     try {
-        body(*item.sent);
+        body(context, argument);
     } catch (...) {
         error = std::current_exception();
     }

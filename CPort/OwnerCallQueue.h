@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -16,17 +17,28 @@
 
 class TOwnerCallQueue;
 
+// One blocking call from the worker, on the worker's stack. Its body is a
+// plain function with two words of context, so that handing it over copies
+// and allocates nothing: it sits on the path of every line event.
 class TSentCall {
 public:
-    explicit TSentCall(std::function<void(TSentCall&)> body) : body_(std::move(body)) {}
+    using TBody = void (*)(void* context, std::uintptr_t argument);
+
+    TSentCall(TBody body, void* context, std::uintptr_t argument = 0)
+        : body_(body), context_(context), argument_(argument)
+    {
+    }
 
     // The exception the call raised before it replied, carried back to the sender.
     std::exception_ptr Error;
 
 private:
     friend class TOwnerCallQueue;
-    std::function<void(TSentCall&)> body_;
+    TBody body_;
+    void* context_;
+    std::uintptr_t argument_;
     bool replied_ = false;
+    TSentCall* next_ = nullptr;
 };
 
 // True while the calling thread runs a sent call that has not replied yet.
@@ -60,16 +72,20 @@ protected:
 
 private:
     friend void ReplyMessage();
-    struct Item {
-        TSentCall* sent = nullptr;
-        std::function<void()> posted;
-    };
+    // Wakes the owning thread's event loop unless a wake-up is on its way.
+    void WakeOwner();
+    // Takes the next call under the lock: posted ones first (the worker
+    // cannot post while it waits in Send, so this keeps their order).
+    bool TakeNext(TSentCall*& sent, std::function<void()>& posted);
     void Drain();
-    void Run(Item item);
+    void RunSent(TSentCall& call);
     void ReplyTo(TSentCall& call);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Item> items_;
+    TSentCall* sentHead_ = nullptr;
+    TSentCall* sentTail_ = nullptr;
+    std::deque<std::function<void()>> posted_;
+    bool wakePending_ = false;
     bool finished_ = false;
 };

@@ -254,8 +254,8 @@ TEST_F(RxBuffers, ConsumingLinkGetsThemAfterThePortsOwnHandler)
     port.CallRxChar();
     EXPECT_EQ(journal.Entries(), QStringList({"RxBuf xyz", "link xyz"}));
     EXPECT_EQ(device.QueuedBytes(), 0u);
-    EXPECT_EQ(device.OpenEvents(), 0u);
     port.Close();
+    EXPECT_EQ(device.OpenEvents(), 0u);
 }
 
 TEST_F(RxBuffers, WithoutAnnouncingThePortReadsThemItself)

@@ -311,6 +311,66 @@ TEST_F(ReadOnPty, ClearingPurgeEmptiesTheInput)
     EXPECT_EQ(port.InputCount(), 0);
 }
 
+TEST_F(ReadOnPty, NullsAreDiscardedWhenAskedAndKeptOtherwise)
+{
+    port.SetDiscardNull(true);
+    OpenWith(-1, 0, 0);
+    pty.Write(std::string("a\0b\0\0c\0", 7));
+    WaitForInput(3);
+    EXPECT_EQ(port.Read(buffer, 10), 3);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    port.SetDiscardNull(false);
+    pty.Write(std::string("d\0e", 3));
+    WaitForInput(3);
+    EXPECT_EQ(port.Read(buffer, 10), 3);
+    EXPECT_EQ(std::string(buffer, 3), std::string("d\0e", 3));
+}
+
+TEST_F(ReadOnPty, APendingReadTakesItsBytesAndLeavesTheRestQueued)
+{
+    OpenWith(0, 0, 0);
+    std::thread writer([&] { pty.Write("abcdef"); });
+    EXPECT_EQ(port.Read(buffer, 3), 3);
+    writer.join();
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    WaitForInput(3);
+    EXPECT_EQ(port.Read(buffer, 3), 3);
+    EXPECT_EQ(std::string(buffer, 3), "def");
+}
+
+TEST_F(ReadOnPty, EveryByteArrivesInOrderThroughASmallQueue)
+{
+    std::string sent(1 << 20, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : sent) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    // Without an event thread every look reads the device; with one, the
+    // device is read when poll finds it readable, by whichever thread looks.
+    for (const TComEvents events : {TComEvents{}, TComEvents{evRxChar, evRxFlag, evRx80Full}}) {
+        port.SetEvents(events);
+        port.SetSyncMethod(smNone);
+        port.Buffer().SetInputSize(1000);
+        OpenWith(0, 0, 0);
+        std::thread writer([&] {
+            for (std::size_t at = 0; at < sent.size(); at += 4096)
+                pty.Write(sent.substr(at, 4096));
+        });
+        std::string received;
+        std::vector<char> chunk(777);
+        while (received.size() < sent.size()) {
+            const auto wanted = std::min<std::size_t>(chunk.size(), sent.size() - received.size());
+            const std::int32_t n = port.Read(chunk.data(), static_cast<std::int32_t>(wanted));
+            ASSERT_GT(n, 0);
+            received.append(chunk.data(), static_cast<std::size_t>(n));
+        }
+        writer.join();
+        EXPECT_TRUE(received == sent) << "the bytes were reordered or changed, events " << events.ToBits();
+        port.Close();
+    }
+}
+
 TEST_F(ReadOnPty, ATotalTimeoutBeyondTheClockWaitsForTheBytes)
 {
     // MAXDWORD milliseconds per byte: far past the end of the clock.

@@ -63,7 +63,9 @@ TEST_F(LineStatus, InputCountAndReadTakeWhatArrived)
     EXPECT_EQ(std::string(buffer, 5), "hello");
     EXPECT_EQ(port.InputCount(), 0);
     EXPECT_EQ(port.Read(buffer, 0), 0);
-    EXPECT_EQ(device.OpenEvents(), 0u) << "every read released its event";
+    EXPECT_EQ(device.OpenEvents(), 1u) << "reads share the port's one record";
+    port.Close();
+    EXPECT_EQ(device.OpenEvents(), 0u) << "closing released the record's event";
 }
 
 TEST_F(LineStatus, FailuresRaiseTheirCodes)
@@ -91,7 +93,7 @@ TEST_F(LineStatus, FailuresRaiseTheirCodes)
             EXPECT_EQ(e.Code(), c.code) << c.call;
             EXPECT_EQ(e.WinCode(), EIO) << c.call;
         }
-        EXPECT_EQ(device.OpenEvents(), 0u) << c.call << ": a record was left behind";
+        EXPECT_LE(device.OpenEvents(), 1u) << c.call << ": a record beyond the port's own was left behind";
     }
 }
 
@@ -110,7 +112,7 @@ TEST_F(LineStatus, WithHandlerFailuresAreReportedAndTheOperationsReturnZero)
     EXPECT_EQ(errors[1].Code, ecClearErrorFailed);
     EXPECT_EQ(errors[2].Code, ecModemStatusFailed);
     EXPECT_EQ(errors[2].OsError, ENOTTY);
-    EXPECT_EQ(device.OpenEvents(), 0u);
+    EXPECT_LE(device.OpenEvents(), 1u);
 }
 
 TEST_F(LineStatus, ANegativeCountIsRefusedBeforeAnythingIsRead)

@@ -59,13 +59,15 @@ TCommLayer& DefaultCommLayer()
 
 TLinuxCommLayer::~TLinuxCommLayer()
 {
-    // Modem watches report under the lock and look devices up in the map:
-    // they end before anything is torn down.
+    // Modem watches report through the table: they end before anything is
+    // torn down.
     std::vector<std::unique_ptr<TInterruptibleWait>> watches;
     {
-        std::lock_guard lock(mutex_);
-        for (auto& [handle, device] : devices_)
+        std::unique_lock table(tableMutex_);
+        for (auto& [handle, device] : devices_) {
+            std::lock_guard lock(device->mutex);
             watches.push_back(std::move(device->modemWatch));
+        }
     }
 }
 
@@ -83,10 +85,18 @@ std::string TLinuxCommLayer::ErrorText(TOsError error) const
     return ::strerror_r(static_cast<int>(error), buffer, sizeof buffer);
 }
 
-TLinuxCommLayer::Device* TLinuxCommLayer::FindDevice(THandle handle)
+std::shared_ptr<TLinuxCommLayer::Device> TLinuxCommLayer::FindDevice(THandle handle) const
 {
+    std::shared_lock table(tableMutex_);
     const auto found = devices_.find(handle);
-    return found == devices_.end() ? nullptr : found->second.get();
+    return found == devices_.end() ? nullptr : found->second;
+}
+
+std::shared_ptr<TLinuxCommLayer::Event> TLinuxCommLayer::FindEvent(THandle handle) const
+{
+    std::shared_lock table(tableMutex_);
+    const auto found = events_.find(handle);
+    return found == events_.end() ? nullptr : found->second;
 }
 
 // ---- Devices ----------------------------------------------------------------
@@ -121,32 +131,36 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
     else
         device->hasModemLines = errno != ENOTTY && errno != EINVAL;
 
-    std::lock_guard lock(mutex_);
-    handle = nextHandle_++;
+    handle = NewHandle();
+    device->handle = handle;
+    std::unique_lock table(tableMutex_);
     devices_.emplace(handle, std::move(device));
     return NoError;
 }
 
 TOsError TLinuxCommLayer::CloseHandle(THandle handle)
 {
-    // The watch ends before the descriptor it waits on is closed.
     std::shared_ptr<Device> closing;
-    std::unique_ptr<TInterruptibleWait> watch;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock table(tableMutex_);
         if (events_.erase(handle) == 1)
             return NoError;
         const auto device = devices_.find(handle);
         if (device == devices_.end())
             return EBADF;
-        closing = device->second;
+        closing = std::move(device->second);
+        devices_.erase(device);
+    }
+    // The watch ends before the descriptor it waits on is closed.
+    std::unique_ptr<TInterruptibleWait> watch;
+    {
+        std::lock_guard lock(closing->mutex);
         // Nobody may be left waiting for an operation of a closed device.
         while (!closing->reads.empty())
             CompleteRead(*closing, 0, OperationAborted);
         if (closing->wait)
             CompleteWait(*closing, 0, OperationAborted);
         watch = std::move(closing->modemWatch);
-        devices_.erase(device);
     }
     watch.reset();
     return NoError;
@@ -154,10 +168,10 @@ TOsError TLinuxCommLayer::CloseHandle(THandle handle)
 
 TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
 {
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    std::lock_guard lock(device->mutex);
     TTermios2 tio{};
     if (::ioctl(device->fd.Get(), GetTermios2, &tio) != 0)
         return LastError();
@@ -183,36 +197,36 @@ TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
 
 TOsError TLinuxCommLayer::SetCommTimeouts(THandle handle, const TCommTimeouts& timeouts)
 {
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    std::lock_guard lock(device->mutex);
     device->timeouts = timeouts;
     return NoError;
 }
 
 TOsError TLinuxCommLayer::SetupComm(THandle handle, std::uint32_t inQueue, std::uint32_t outQueue)
 {
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
     if (inQueue > MaxQueueSize || outQueue > MaxQueueSize)
         return EINVAL;
+    std::lock_guard lock(device->mutex);
     // The transmit queue is the kernel's own; only the receive queue is ours.
     if (inQueue != 0)
         device->rx.SetCapacity(inQueue);
-    device->above80 = device->rx.Size() * 5 >= device->rx.Capacity() * 4;
+    device->above80 = device->rx.Above80();
     ResumeWatch(*device);
     return NoError;
 }
 
 TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
 {
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    std::lock_guard lock(device->mutex);
     if (flags & PURGE_RXABORT) {
         while (!device->reads.empty())
             CompleteRead(*device, 0, OperationAborted);
@@ -232,42 +246,67 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
 
 // ---- Reading ----------------------------------------------------------------
 
+std::shared_ptr<TLinuxCommLayer::Event> TLinuxCommLayer::BindEvent(THandle handle,
+                                                                   const std::shared_ptr<Device>& device) const
+{
+    std::shared_ptr<Event> event = FindEvent(handle);
+    if (event) {
+        std::lock_guard lock(event->mutex);
+        Unsignal(*event);
+        event->boundTo = device;
+    }
+    return event;
+}
+
 TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t count, std::uint32_t& read,
                                    TOverlapped& overlapped)
 {
     read = 0;
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
-    Unsignal(overlapped.hEvent);
-    const Clock::time_point now = Clock::now();
-    Pump(*device, now);
-
     PendingRead request;
     request.overlapped = &overlapped;
     request.buffer = static_cast<std::uint8_t*>(buffer);
     request.count = count;
+    request.event = BindEvent(overlapped.hEvent, device);
+
+    std::lock_guard lock(device->mutex);
+    const Clock::time_point now = Clock::now();
+    Pump(*device, now);
     if (device->reads.empty()) {
         request.done = static_cast<std::uint32_t>(device->rx.Pop(request.buffer, count));
+        // What the queue did not hold comes straight from the driver into the
+        // caller's buffer.
+        if (request.done < count) {
+            ReadDevice(*device, now, &request);
+            device->above80 = device->rx.Above80();
+        }
         ResumeWatch(*device);
     }
 
+    auto complete = [&](TOsError status) {
+        overlapped.Internal = status;
+        overlapped.InternalHigh = request.done;
+        read = request.done;
+        if (request.event) {
+            std::lock_guard eventLock(request.event->mutex);
+            request.event->boundTo.reset();
+            if (status == NoError)
+                Signal(*request.event);
+        }
+        return status;
+    };
+    // Bytes received before a loss are still delivered; after them, the loss.
+    if (device->lost != NoError && request.done == 0)
+        return complete(device->lost);
     const TCommTimeouts& t = device->timeouts;
     const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
                               t.ReadTotalTimeoutConstant == 0;
     const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                            t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
-    // Bytes received before a loss are still delivered; after them, the loss.
-    if (device->lost != NoError && request.done == 0)
-        return device->lost;
-    if (request.done == count || returnAtOnce || (firstByte && request.done > 0) || device->lost != NoError) {
-        overlapped.Internal = NoError;
-        overlapped.InternalHigh = request.done;
-        read = request.done;
-        Signal(overlapped.hEvent);
-        return NoError;
-    }
+    if (request.done == count || returnAtOnce || (firstByte && request.done > 0) || device->lost != NoError)
+        return complete(NoError);
 
     using std::chrono::milliseconds;
     if (firstByte) {
@@ -285,7 +324,7 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
     }
     overlapped.Internal = IoPending;
     overlapped.InternalHigh = request.done;
-    device->reads.push_back(request);
+    device->reads.push_back(std::move(request));
     return IoPending;
 }
 
@@ -299,10 +338,12 @@ TOsError TLinuxCommLayer::GetOverlappedResult(THandle handle, TOverlapped& overl
         if (result.Result == WAIT_FAILED)
             return result.Error;
     }
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    // The record is written by whichever thread completes the operation,
+    // under the device's lock.
+    std::lock_guard lock(device->mutex);
     if (overlapped.Internal == IoPending)
         Pump(*device, Clock::now());
     if (overlapped.Internal == IoPending)
@@ -315,10 +356,10 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
 {
     errors = 0;
     stat = TComStat{};
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    std::lock_guard lock(device->mutex);
     Pump(*device, Clock::now());
     if (device->lost != NoError && device->rx.Size() == 0)
         return device->lost;
@@ -339,10 +380,10 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
 TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& status)
 {
     status = 0;
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    std::lock_guard lock(device->mutex);
     if (!device->hasModemLines)
         return NoError;
     int lines = 0;
@@ -363,22 +404,26 @@ TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& stat
 
 TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
 {
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    // A stopped watch is destroyed after the lock is released: its thread
+    // takes the lock to report.
     std::unique_ptr<TInterruptibleWait> stopped;
     {
-        std::lock_guard lock(mutex_);
-        Device* device = FindDevice(handle);
-        if (!device)
-            return EBADF;
+        std::lock_guard lock(device->mutex);
         device->eventMask = mask;
         device->eventHistory = 0;
+        // Whether the driver holds bytes was only tracked while a mask was set.
+        device->readable = true;
         if (device->wait)
             CompleteWait(*device, 0, NoError);
-        stopped = UpdateModemWatch(handle, *device);
+        stopped = UpdateModemWatch(*device);
     }
     return NoError;
 }
 
-std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(THandle handle, Device& device)
+std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& device)
 {
     constexpr std::uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
     const bool wanted = device.hasModemLines && (device.eventMask & ModemEvents) != 0;
@@ -387,6 +432,7 @@ std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(THandle ha
     if (!device.modemWatch) {
         ::ioctl(device.fd.Get(), TIOCMGET, &device.modemLines);
         const int fd = device.fd.Get();
+        const THandle handle = device.handle;
         device.modemWatch = std::make_unique<TInterruptibleWait>(
             [fd] { return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG); },
             [this, handle] { ModemLinesChanged(handle); });
@@ -396,10 +442,12 @@ std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(THandle ha
 
 void TLinuxCommLayer::ModemLinesChanged(THandle handle)
 {
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
+        return;
+    std::lock_guard lock(device->mutex);
     int lines = 0;
-    if (!device || ::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
+    if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
         return;
     const int changed = lines ^ device->modemLines;
     device->modemLines = lines;
@@ -420,18 +468,18 @@ void TLinuxCommLayer::ModemLinesChanged(THandle handle)
 TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOverlapped& overlapped)
 {
     mask = 0;
-    std::lock_guard lock(mutex_);
-    Device* device = FindDevice(handle);
+    const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
+    std::shared_ptr<Event> event = BindEvent(overlapped.hEvent, device);
+    std::lock_guard lock(device->mutex);
     if (device->wait)
         return EINVAL;
-    Unsignal(overlapped.hEvent);
     Pump(*device, Clock::now());
     // Events raised before a loss are still reported; after them, the loss.
     if (device->lost != NoError && device->eventHistory == 0)
         return device->lost;
-    device->wait = PendingWait{&overlapped, &mask};
+    device->wait = PendingWait{&overlapped, &mask, std::move(event)};
     overlapped.Internal = IoPending;
     overlapped.InternalHigh = 0;
     if (device->eventHistory != 0) {
@@ -446,23 +494,42 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
 
 void TLinuxCommLayer::Pump(Device& device, Clock::time_point now)
 {
-    ReadDevice(device, now);
+    ReadDevice(device, now, device.reads.empty() ? nullptr : &device.reads.front());
     FeedReads(device, now);
     CompleteDueReads(device, now);
 }
 
-void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
+void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now, PendingRead* target)
 {
-    (void)now;
+    if (device.lost != NoError || (!device.readable && device.eventMask != 0))
+        return;
+    const bool dropNulls = device.dcb.Flags & dcb_NullDiscard;
+    const bool wantFlag = device.eventMask & EV_RXFLAG;
+    const auto flag = static_cast<std::uint8_t>(device.dcb.EvtChar);
     std::uint32_t events = 0;
-    while (device.lost == NoError && device.rx.Room() > 0) {
-        iovec segments[2];
-        const int parts = device.rx.FreeSegments(segments);
+    while (device.rx.Room() > 0) {
+        // A pending read whose bytes would come first takes them directly;
+        // what does not fit goes on into the queue. Discarding nulls keeps
+        // the bytes in the queue, where they are compacted.
+        iovec segments[3];
+        int parts = 0;
+        std::size_t direct = 0;
+        if (target && !dropNulls && device.rx.Size() == 0 && target->done < target->count) {
+            direct = target->count - target->done;
+            segments[parts++] = iovec{target->buffer + target->done, direct};
+        }
+        parts += device.rx.FreeSegments(segments + parts);
+        std::size_t wanted = 0;
+        for (int i = 0; i < parts; ++i)
+            wanted += segments[i].iov_len;
+
         const ssize_t n = ::readv(device.fd.Get(), segments, parts);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            device.readable = false;
             break;
+        }
         // With VMIN 1 an empty line fails with EAGAIN, so end of file (0)
         // means a hang-up.
         if (n <= 0) {
@@ -471,29 +538,42 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now)
             device.lost = n < 0 ? LastError() : EIO;
             break;
         }
-        const std::size_t wanted = segments[0].iov_len + (parts == 2 ? segments[1].iov_len : 0);
-        const std::size_t before = device.rx.Size();
-        device.rx.Commit(static_cast<std::size_t>(n));
-        std::size_t kept = 0;
-        const bool dropNulls = device.dcb.Flags & dcb_NullDiscard;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
-            const std::uint8_t byte = device.rx.At(before + i);
-            if (dropNulls && byte == 0)
-                continue;
-            if (static_cast<char>(byte) == device.dcb.EvtChar)
+        const auto got = static_cast<std::size_t>(n);
+        const std::size_t toTarget = std::min(got, direct);
+        std::size_t toQueue = got - toTarget;
+        if (toTarget > 0) {
+            if (wantFlag && std::memchr(target->buffer + target->done, flag, toTarget))
                 events |= EV_RXFLAG;
-            device.rx.At(before + kept++) = byte;
+            target->done += static_cast<std::uint32_t>(toTarget);
+            target->lastByte = now;
+            if (target->overlapped)
+                target->overlapped->InternalHigh = target->done;
         }
-        device.rx.Unpush(static_cast<std::size_t>(n) - kept);
-        if (kept > 0)
+        if (toQueue > 0) {
+            device.rx.Commit(toQueue);
+            if (dropNulls)
+                toQueue = device.rx.DiscardNulls(toQueue);
+            if (wantFlag && toQueue > 0) {
+                std::span<std::uint8_t> spans[2];
+                const int count = device.rx.LastSpans(toQueue, spans);
+                for (int i = 0; i < count; ++i) {
+                    if (std::memchr(spans[i].data(), flag, spans[i].size()))
+                        events |= EV_RXFLAG;
+                }
+            }
+        }
+        if (toTarget + toQueue > 0)
             events |= EV_RXCHAR;
         // A short read emptied the driver's queue; poll reports what comes next.
-        if (static_cast<std::size_t>(n) < wanted)
+        if (got < wanted) {
+            device.readable = false;
             break;
+        }
+        target = nullptr;
     }
     if (events & EV_RXCHAR) {
         ReadLineCounters(device);
-        const bool above80 = device.rx.Size() * 5 >= device.rx.Capacity() * 4;
+        const bool above80 = device.rx.Above80();
         if (above80 && !device.above80)
             events |= EV_RX80FULL;
         device.above80 = above80;
@@ -541,6 +621,8 @@ void TLinuxCommLayer::RaiseEvents(Device& device, std::uint32_t events)
 
 void TLinuxCommLayer::FeedReads(Device& device, Clock::time_point now)
 {
+    if (device.reads.empty() || device.rx.Size() == 0)
+        return;
     for (PendingRead& read : device.reads) {
         if (device.rx.Size() == 0)
             break;
@@ -550,7 +632,7 @@ void TLinuxCommLayer::FeedReads(Device& device, Clock::time_point now)
         if (taken > 0)
             read.lastByte = now;
     }
-    device.above80 = device.rx.Size() * 5 >= device.rx.Capacity() * 4;
+    device.above80 = device.rx.Above80();
     ResumeWatch(device);
 }
 
@@ -587,21 +669,29 @@ void TLinuxCommLayer::CompleteDueReads(Device& device, Clock::time_point now)
 
 void TLinuxCommLayer::CompleteRead(Device& device, std::size_t index, TOsError status)
 {
-    PendingRead read = device.reads[index];
+    PendingRead read = std::move(device.reads[index]);
     device.reads.erase(device.reads.begin() + static_cast<std::ptrdiff_t>(index));
     read.overlapped->Internal = status;
     read.overlapped->InternalHigh = read.done;
-    Signal(read.overlapped->hEvent);
+    if (read.event) {
+        std::lock_guard lock(read.event->mutex);
+        read.event->boundTo.reset();
+        Signal(*read.event);
+    }
 }
 
 void TLinuxCommLayer::CompleteWait(Device& device, std::uint32_t mask, TOsError status)
 {
-    PendingWait wait = *device.wait;
+    PendingWait wait = std::move(*device.wait);
     device.wait.reset();
     *wait.mask = mask;
     wait.overlapped->Internal = status;
     wait.overlapped->InternalHigh = 0;
-    Signal(wait.overlapped->hEvent);
+    if (wait.event) {
+        std::lock_guard lock(wait.event->mutex);
+        wait.event->boundTo.reset();
+        Signal(*wait.event);
+    }
 }
 
 std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::NextDeadline(const Device& device)
@@ -620,17 +710,6 @@ std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::NextDeadline(
     return next;
 }
 
-bool TLinuxCommLayer::BoundTo(const Device& device, std::span<const THandle> events) const
-{
-    auto waited = [&](const TOverlapped* overlapped) {
-        return std::find(events.begin(), events.end(), overlapped->hEvent) != events.end();
-    };
-    if (device.wait && waited(device.wait->overlapped))
-        return true;
-    return std::any_of(device.reads.begin(), device.reads.end(),
-                       [&](const PendingRead& read) { return waited(read.overlapped); });
-}
-
 // ---- Event objects ----------------------------------------------------------
 
 TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THandle& handle)
@@ -642,18 +721,16 @@ TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THand
         return LastError();
     event->manualReset = manualReset;
     event->signalled = initialState;
-    std::lock_guard lock(mutex_);
-    handle = nextHandle_++;
+    handle = NewHandle();
+    std::unique_lock table(tableMutex_);
     events_.emplace(handle, std::move(event));
     return NoError;
 }
 
-void TLinuxCommLayer::Signal(THandle handle)
+void TLinuxCommLayer::Signal(Event& event)
 {
-    const auto found = events_.find(handle);
-    if (found == events_.end() || found->second->signalled)
+    if (event.signalled)
         return;
-    Event& event = *found->second;
     event.signalled = true;
     if (event.sleepers > 0 && !event.fdArmed) {
         const std::uint64_t one = 1;
@@ -662,12 +739,8 @@ void TLinuxCommLayer::Signal(THandle handle)
     }
 }
 
-void TLinuxCommLayer::Unsignal(THandle handle)
+void TLinuxCommLayer::Unsignal(Event& event)
 {
-    const auto found = events_.find(handle);
-    if (found == events_.end())
-        return;
-    Event& event = *found->second;
     event.signalled = false;
     if (event.fdArmed) {
         std::uint64_t value = 0;
@@ -678,21 +751,44 @@ void TLinuxCommLayer::Unsignal(THandle handle)
 
 TOsError TLinuxCommLayer::SetEvent(THandle handle)
 {
-    std::lock_guard lock(mutex_);
-    if (!events_.count(handle))
+    const std::shared_ptr<Event> event = FindEvent(handle);
+    if (!event)
         return EBADF;
-    Signal(handle);
+    std::lock_guard lock(event->mutex);
+    Signal(*event);
     return NoError;
 }
 
 TOsError TLinuxCommLayer::ResetEvent(THandle handle)
 {
-    std::lock_guard lock(mutex_);
-    if (!events_.count(handle))
+    const std::shared_ptr<Event> event = FindEvent(handle);
+    if (!event)
         return EBADF;
-    Unsignal(handle);
+    std::lock_guard lock(event->mutex);
+    Unsignal(*event);
     return NoError;
 }
+
+namespace {
+
+// The objects one wait works on, kept per thread so that a wait allocates
+// nothing once the thread has waited before; emptied on every way out.
+template <typename EventPtr, typename DevicePtr>
+struct WaitScratch {
+    std::vector<EventPtr> events;
+    std::vector<DevicePtr> devices;
+    std::vector<bool> devicePolled;
+    std::vector<pollfd> fds;
+    void Clear()
+    {
+        events.clear();
+        devices.clear();
+        devicePolled.clear();
+        fds.clear();
+    }
+};
+
+} // namespace
 
 TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> handles, std::uint32_t timeoutMs)
 {
@@ -700,71 +796,103 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
     if (timeoutMs != INFINITE)
         deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
-    std::vector<std::shared_ptr<Event>> events;
-    std::vector<std::shared_ptr<Device>> devices;
-    std::vector<int> deviceFds;
-    std::vector<pollfd> fds;
+    thread_local WaitScratch<std::shared_ptr<Event>, std::shared_ptr<Device>> scratch;
+    struct Cleared {
+        ~Cleared() { scratch.Clear(); }
+    } cleared;
+    auto& events = scratch.events;
+    auto& devices = scratch.devices;
+    for (const THandle handle : handles) {
+        std::shared_ptr<Event> event = FindEvent(handle);
+        if (!event)
+            return {WAIT_FAILED, EBADF};
+        events.push_back(std::move(event));
+    }
+    // Takes the first signalled event, and registers as a sleeper on all of
+    // them otherwise; an auto-reset event is taken by exactly one waiter.
+    auto takeSignalled = [&](bool sleep) -> std::optional<std::uint32_t> {
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            Event& event = *events[i];
+            std::lock_guard lock(event.mutex);
+            if (event.signalled) {
+                if (!event.manualReset)
+                    Unsignal(event);
+                for (std::size_t j = 0; sleep && j < i; ++j) {
+                    std::lock_guard other(events[j]->mutex);
+                    --events[j]->sleepers;
+                }
+                return static_cast<std::uint32_t>(WAIT_OBJECT_0 + i);
+            }
+            if (sleep)
+                ++event.sleepers;
+        }
+        return std::nullopt;
+    };
+    if (const auto taken = takeSignalled(false))
+        return {*taken, NoError};
+
     for (;;) {
         std::optional<Clock::time_point> wake = deadline;
-        {
-            std::lock_guard lock(mutex_);
-            const Clock::time_point now = Clock::now();
-            // Operations bound to the waited events complete in place: the
-            // waiting thread reads their device itself.
-            devices.clear();
-            deviceFds.clear();
-            for (auto& [handle, device] : devices_) {
-                if (!BoundTo(*device, handles))
-                    continue;
-                if (device->roomAgainArmed) {
-                    std::uint64_t value = 0;
-                    [[maybe_unused]] const ssize_t n = ::read(device->roomAgain.Get(), &value, sizeof value);
-                    device->roomAgainArmed = false;
-                }
-                Pump(*device, now);
-                if (const auto due = NextDeadline(*device); due && (!wake || *due < *wake))
-                    wake = due;
-                // A full receive queue is left to the kernel's buffer until it
-                // is read; watching the device then would only spin. Its
-                // roomAgain descriptor is watched instead.
-                device->watchPaused = device->rx.Room() == 0;
-                if (device->lost == NoError) {
-                    devices.push_back(device);
-                    deviceFds.push_back(device->watchPaused ? device->roomAgain.Get() : device->fd.Get());
-                }
+        // Operations bound to the waited events complete in place: the
+        // waiting thread reads their device itself.
+        devices.clear();
+        for (const auto& event : events) {
+            std::shared_ptr<Device> device;
+            {
+                std::lock_guard lock(event->mutex);
+                device = event->boundTo.lock();
             }
-            events.clear();
-            for (std::size_t i = 0; i < handles.size(); ++i) {
-                const auto event = events_.find(handles[i]);
-                if (event == events_.end())
-                    return {WAIT_FAILED, EBADF};
-                if (event->second->signalled) {
-                    // An auto-reset event is taken by exactly one waiter.
-                    if (!event->second->manualReset)
-                        Unsignal(handles[i]);
-                    return {static_cast<std::uint32_t>(WAIT_OBJECT_0 + i), NoError};
-                }
-                // Kept alive for the poll below even if another thread closes it.
-                events.push_back(event->second);
-            }
-            if (deadline && now >= *deadline)
-                return {WAIT_TIMEOUT, NoError};
-            for (const auto& event : events) {
-                ++event->sleepers;
-                // Signalled while nobody slept: arm the descriptor for this sleep.
-                if (event->signalled && !event->fdArmed) {
-                    const std::uint64_t one = 1;
-                    [[maybe_unused]] const ssize_t n = ::write(event->fd.Get(), &one, sizeof one);
-                    event->fdArmed = true;
-                }
-            }
+            if (device && std::find(devices.begin(), devices.end(), device) == devices.end())
+                devices.push_back(std::move(device));
         }
-
+        auto& fds = scratch.fds;
         fds.clear();
-        for (const auto& event : events)
+        auto& devicePolled = scratch.devicePolled;
+        devicePolled.clear();
+        const Clock::time_point now = Clock::now();
+        for (const auto& device : devices) {
+            std::lock_guard lock(device->mutex);
+            if (device->roomAgainArmed) {
+                std::uint64_t value = 0;
+                [[maybe_unused]] const ssize_t n = ::read(device->roomAgain.Get(), &value, sizeof value);
+                device->roomAgainArmed = false;
+            }
+            Pump(*device, now);
+            if (const auto due = NextDeadline(*device); due && (!wake || *due < *wake))
+                wake = due;
+            // A full receive queue is left to the kernel's buffer until it
+            // is read; watching the device then would only spin. Its
+            // roomAgain descriptor is watched instead.
+            device->watchPaused = device->rx.Room() == 0;
+            const bool watch = device->lost == NoError;
+            devicePolled.push_back(watch && !device->watchPaused);
+            if (watch)
+                fds.push_back(pollfd{device->watchPaused ? device->roomAgain.Get() : device->fd.Get(), POLLIN, 0});
+            else
+                fds.push_back(pollfd{-1, 0, 0});
+        }
+        if (const auto taken = takeSignalled(true))
+            return {*taken, NoError};
+        auto leave = [&] {
+            for (const auto& event : events) {
+                std::lock_guard lock(event->mutex);
+                --event->sleepers;
+            }
+        };
+        if (deadline && now >= *deadline) {
+            leave();
+            return {WAIT_TIMEOUT, NoError};
+        }
+        for (const auto& event : events) {
+            std::lock_guard lock(event->mutex);
+            // Signalled while nobody slept: arm the descriptor for this sleep.
+            if (event->signalled && !event->fdArmed) {
+                const std::uint64_t one = 1;
+                [[maybe_unused]] const ssize_t n = ::write(event->fd.Get(), &one, sizeof one);
+                event->fdArmed = true;
+            }
             fds.push_back(pollfd{event->fd.Get(), POLLIN, 0});
-        for (const int fd : deviceFds)
-            fds.push_back(pollfd{fd, POLLIN, 0});
+        }
 
         timespec timeout{};
         timespec* timeoutPointer = nullptr;
@@ -777,15 +905,17 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         }
         const int polled = ::ppoll(fds.data(), fds.size(), timeoutPointer, nullptr);
         const TOsError pollError = polled < 0 ? LastError() : NoError;
-        {
-            std::lock_guard lock(mutex_);
-            for (const auto& event : events)
-                --event->sleepers;
-        }
+        leave();
         if (polled < 0 && pollError != EINTR)
             return {WAIT_FAILED, pollError};
-        // Whatever woke us (an event, a readable device, a deadline) is
-        // looked at under the lock in the next round.
+        // A device poll found readable has bytes (or news of a hang-up) to
+        // read in the next round.
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            if (devicePolled[i] && fds[i].revents != 0) {
+                std::lock_guard lock(devices[i]->mutex);
+                devices[i]->readable = true;
+            }
+        }
     }
 }
 

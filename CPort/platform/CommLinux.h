@@ -5,21 +5,27 @@
 //
 // Overlapped operations have no thread of their own. A thread that waits on
 // the event of a pending read or event wait also watches that operation's
-// device, reads what arrived into the receive queue and completes the
-// operation in place, under the backend's lock. So a byte reaches the waiting
-// thread with no hand-off, and an idle port wakes nobody.
+// device, reads what arrived into the receive queue (or straight into the
+// pending read's buffer) and completes the operation in place. So a byte
+// reaches the waiting thread with no hand-off, and an idle port wakes nobody.
+//
+// Each device and each event object has a lock of its own; a device's lock
+// is taken before an event's, never the other way round. The table of
+// handles has its own lock, held only to look a handle up.
 
 #include "CommLayer.h"
 #include "InterruptibleWait.h"
 #include "RxQueue.h"
 #include "UniqueFd.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
+#include <unordered_map>
 
 namespace Comm {
 
@@ -54,10 +60,12 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    struct Device;
 
-    // The state lives in the flag, under the lock; the eventfd only wakes
-    // threads that sleep in poll.
+    // The state lives in the flag, under the event's lock; the eventfd only
+    // wakes threads that sleep in poll.
     struct Event {
+        std::mutex mutex;
         UniqueFd fd;
         bool manualReset = true;
         bool signalled = false;
@@ -66,10 +74,14 @@ private:
         // sleeps on spends no system call on it.
         int sleepers = 0;
         bool fdArmed = false;
+        // The device whose pending operation will signal this event: a
+        // thread waiting on the event watches that device.
+        std::weak_ptr<Device> boundTo;
     };
 
     struct PendingRead {
         TOverlapped* overlapped = nullptr;
+        std::shared_ptr<Event> event;
         std::uint8_t* buffer = nullptr;
         std::uint32_t count = 0;
         std::uint32_t done = 0;
@@ -82,6 +94,7 @@ private:
     struct PendingWait {
         TOverlapped* overlapped;
         std::uint32_t* mask;
+        std::shared_ptr<Event> event;
     };
 
     struct LineCounters {
@@ -89,6 +102,8 @@ private:
     };
 
     struct Device {
+        std::mutex mutex;
+        THandle handle = INVALID_HANDLE_VALUE;
         UniqueFd fd;
         RxQueue rx;
         TDCB dcb{};
@@ -102,6 +117,11 @@ private:
         // Set once the device went away (EIO, or end of file on a line that
         // reads EAGAIN when empty): it is no longer watched.
         TOsError lost = NoError;
+        // False once a read found the driver's queue empty, true again when
+        // poll reports the device readable. While an event mask is set a
+        // thread will poll the device again, so the driver is read only when
+        // it has something; without one every look reads it.
+        bool readable = true;
         // A waiter leaves a device with a full queue out of its poll (the
         // kernel keeps the bytes); once the queue has room again this eventfd
         // wakes it to watch the device again.
@@ -117,36 +137,43 @@ private:
         std::optional<PendingWait> wait;
     };
 
-    Device* FindDevice(THandle handle);
-    void Signal(THandle event);
-    void Unsignal(THandle event);
+    std::shared_ptr<Device> FindDevice(THandle handle) const;
+    std::shared_ptr<Event> FindEvent(THandle handle) const;
+    THandle NewHandle() { return nextHandle_.fetch_add(1, std::memory_order_relaxed); }
+
+    static void Signal(Event& event);
+    static void Unsignal(Event& event);
+    // The event of an operation started on device, bound to it until the
+    // operation completes.
+    std::shared_ptr<Event> BindEvent(THandle handle, const std::shared_ptr<Device>& device) const;
 
     // Reads what the device has into the receive queue, raises the line
     // events it means and completes the operations that are now due.
-    void Pump(Device& device, Clock::time_point now);
-    void ReadDevice(Device& device, Clock::time_point now);
-    void ReadLineCounters(Device& device);
-    void RaiseEvents(Device& device, std::uint32_t events);
-    void FeedReads(Device& device, Clock::time_point now);
-    void CompleteDueReads(Device& device, Clock::time_point now);
-    void CompleteRead(Device& device, std::size_t index, TOsError status);
+    static void Pump(Device& device, Clock::time_point now);
+    // Reads the driver's queue when it may hold bytes; straight into target's
+    // buffer while the receive queue is empty.
+    static void ReadDevice(Device& device, Clock::time_point now, PendingRead* target);
+    static void ReadLineCounters(Device& device);
+    static void RaiseEvents(Device& device, std::uint32_t events);
+    static void FeedReads(Device& device, Clock::time_point now);
+    static void CompleteDueReads(Device& device, Clock::time_point now);
+    static void CompleteRead(Device& device, std::size_t index, TOsError status);
     // After the receive queue was emptied or grew: wakes a waiter that
     // stopped watching the device while it was full.
-    void ResumeWatch(Device& device);
-    void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
+    static void ResumeWatch(Device& device);
+    static void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
     static std::optional<Clock::time_point> NextDeadline(const Device& device);
-    bool BoundTo(const Device& device, std::span<const THandle> events) const;
     void ModemLinesChanged(THandle handle);
     // Starts the modem-line watch when the mask asks for it; returns a watch
-    // to stop, which the caller destroys after releasing the lock (its
-    // thread takes the lock to report).
-    std::unique_ptr<TInterruptibleWait> UpdateModemWatch(THandle handle, Device& device);
+    // to stop, which the caller destroys after releasing the device's lock
+    // (its thread takes that lock to report).
+    std::unique_ptr<TInterruptibleWait> UpdateModemWatch(Device& device);
 
-    mutable std::mutex mutex_;
-    std::map<THandle, std::shared_ptr<Device>> devices_;
-    std::map<THandle, std::shared_ptr<Event>> events_;
+    mutable std::shared_mutex tableMutex_;
+    std::unordered_map<THandle, std::shared_ptr<Device>> devices_;
+    std::unordered_map<THandle, std::shared_ptr<Event>> events_;
     // Handles are never reused, so a stale handle can never reach another object.
-    THandle nextHandle_ = 1;
+    std::atomic<THandle> nextHandle_{1};
 };
 
 } // namespace Comm

@@ -2,13 +2,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <sys/uio.h>
+#include <span>
 #include <vector>
+
+#include <sys/uio.h>
 
 namespace Comm {
 
 // The backend's receive queue: a ring of fixed capacity that the device is
 // read into directly, so each received byte is copied once on the way in.
+// Positions wrap by comparison, never by division: the queue sits on the
+// path of every received byte.
 class RxQueue {
 public:
     explicit RxQueue(std::size_t capacity = 4096) : ring_(capacity) {}
@@ -16,23 +20,33 @@ public:
     std::size_t Size() const { return size_; }
     std::size_t Capacity() const { return ring_.size(); }
     std::size_t Room() const { return ring_.size() - size_; }
+    // At least four fifths full: the line's 80 %-full mark.
+    bool Above80() const { return size_ * 5 >= ring_.size() * 4; }
 
     // Keeps the bytes queued; a capacity below the queued count grows to it.
     void SetCapacity(std::size_t capacity);
     void Clear() { head_ = size_ = 0; }
 
-    // The free space as at most two segments, for readv.
+    // The free space as at most two segments, for readv; returns how many.
     int FreeSegments(iovec segments[2]);
     void Commit(std::size_t count) { size_ += count; }
-    std::uint8_t& At(std::size_t index) { return ring_[(head_ + index) % ring_.size()]; }
-    // Drops the last count bytes (used when filtering what was just read).
-    void Unpush(std::size_t count) { size_ -= count; }
+    // The last count committed bytes, as at most two spans; returns how many.
+    int LastSpans(std::size_t count, std::span<std::uint8_t> spans[2]);
+    // Removes the NUL bytes among the last count committed ones, keeping the
+    // order of the others; returns how many stayed.
+    std::size_t DiscardNulls(std::size_t count);
     std::size_t Pop(std::uint8_t* out, std::size_t count);
 
 private:
+    std::size_t Wrap(std::size_t position) const { return position >= ring_.size() ? position - ring_.size() : position; }
+
     std::vector<std::uint8_t> ring_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;
 };
+
+// Removes the NUL bytes of a span in place, keeping the order of the others;
+// returns how many stayed.
+std::size_t DiscardNulls(std::uint8_t* bytes, std::size_t count);
 
 } // namespace Comm
