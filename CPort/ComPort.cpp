@@ -43,7 +43,7 @@ TCustomComPort::~TCustomComPort()
         if (handle_ != INVALID_HANDLE_VALUE)
             layer_.CloseHandle(handle_);
     }
-    ReleaseSpareReadRecord();
+    ReleaseSpareRecords();
     buffer_.reset();
     flowControl_.reset();
     timeouts_.reset();
@@ -84,7 +84,7 @@ void TCustomComPort::Close()
     // The event thread is stopped before the handle is closed: it may still
     // be waiting on it.
     StopEventMonitoring();
-    ReleaseSpareReadRecord();
+    ReleaseSpareRecords();
     ReleaseHandle();
     connected_ = false;
     CallAfterClose();

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 class TComThread;
@@ -72,6 +73,27 @@ public:
     std::int32_t InputCount();
     TComErrors LastErrors();
     TComSignals Signals();
+
+    // Writing. The buffer of WriteAsync stays untouched and alive until
+    // WaitForAsync; the text forms keep their own copy in the record, which
+    // DoneAsync releases. Write returns the bytes the device took: fewer
+    // than asked when the write timeouts passed.
+    std::int32_t WriteAsync(const void* buffer, std::int32_t count, PAsyncRecord& record);
+    std::int32_t Write(const void* buffer, std::int32_t count);
+    std::int32_t WriteStrAsync(std::string_view text, PAsyncRecord& record);
+    std::int32_t WriteStr(std::string_view text);
+    // Bytes written but not sent yet.
+    std::int32_t OutputCount();
+    // Output lines and the transmitter. SetXonXoff(false) stops sending as a
+    // received Xoff does; true resumes it as an Xon does.
+    void SetDTR(bool on);
+    void SetRTS(bool on);
+    void SetXonXoff(bool on);
+    void SetBreak(bool on);
+    // Sends one character ahead of the bytes waiting to be written.
+    void TransmitChar(char character);
+    // Discards what waits in the input queue, the output queue, or both.
+    void ClearBuffer(bool input, bool output);
 
     // Settings.
     TBaudRate BaudRate() const { return baudRate_; }
@@ -195,14 +217,17 @@ private:
     void ChangeControlBlockSetting(T& field, T value);
     template <typename T>
     void ChangeWhileClosed(T& field, T value);
-    // Starts an overlapped read; false when the start failed and was reported.
+    // Start an overlapped transfer; false when the start failed and was reported.
     bool StartRead(void* buffer, std::int32_t count, PAsyncRecord& record, std::int32_t& read);
+    bool StartWrite(const void* buffer, std::int32_t count, PAsyncRecord& record, std::int32_t& written);
+    void Escape(std::uint32_t function);
     void CheckSignals(bool open);
     void DeliverRxBuffer(std::int32_t& count);
-    // The record Read uses, kept between calls; Close releases it.
-    PAsyncRecord TakeReadRecord();
-    void GiveBackReadRecord(PAsyncRecord& record);
-    void ReleaseSpareReadRecord();
+    // The records Read and Write use, one of each kept between calls; Close
+    // releases them.
+    PAsyncRecord TakeRecord(TAsyncKind kind);
+    void GiveBackRecord(TAsyncKind kind, PAsyncRecord& record);
+    void ReleaseSpareRecords();
     void StartEventMonitoring();
     void StopEventMonitoring();
     // Refuses to close from the event thread or from a handler it is waiting
@@ -216,7 +241,7 @@ private:
     bool threadCreated_ = false;
     Comm::THandle handle_ = Comm::INVALID_HANDLE_VALUE;
     std::unique_ptr<TComEventReceiver> messageWindow_;
-    std::atomic<PAsyncRecord> spareReadRecord_{nullptr};
+    std::atomic<PAsyncRecord> spareRecords_[2]{nullptr, nullptr};
     std::int32_t updateCount_ = 0;
     std::vector<TComPortLink*> links_;
     bool triggersOnRxChar_ = true;

@@ -94,42 +94,45 @@ std::int32_t TCustomComPort::WaitForAsync(PAsyncRecord& record)
     return static_cast<std::int32_t>(transferred);
 }
 
-PAsyncRecord TCustomComPort::TakeReadRecord()
+PAsyncRecord TCustomComPort::TakeRecord(TAsyncKind kind)
 {
-    PAsyncRecord record = spareReadRecord_.exchange(nullptr);
+    PAsyncRecord record = spareRecords_[kind].exchange(nullptr);
     if (!record)
         InitAsync(record);
     return record;
 }
 
-void TCustomComPort::GiveBackReadRecord(PAsyncRecord& record)
+void TCustomComPort::GiveBackRecord(TAsyncKind kind, PAsyncRecord& record)
 {
-    // A closed port keeps nothing: Close has already released its record.
+    // A closed port keeps nothing: Close has already released its records.
     PAsyncRecord empty = nullptr;
-    if (handle_ != INVALID_HANDLE_VALUE && spareReadRecord_.compare_exchange_strong(empty, record))
+    if (record && !record->Data && handle_ != INVALID_HANDLE_VALUE &&
+        spareRecords_[kind].compare_exchange_strong(empty, record))
         record = nullptr;
     else
         DoneAsync(record);
 }
 
-void TCustomComPort::ReleaseSpareReadRecord()
+void TCustomComPort::ReleaseSpareRecords()
 {
-    PAsyncRecord record = spareReadRecord_.exchange(nullptr);
-    DoneAsync(record);
+    for (std::atomic<PAsyncRecord>& spare : spareRecords_) {
+        PAsyncRecord record = spare.exchange(nullptr);
+        DoneAsync(record);
+    }
 }
 
 std::int32_t TCustomComPort::Read(void* buffer, std::int32_t count)
 {
     // A port keeps one record and its event for Read; a second reader at the
     // same time makes a record of its own.
-    PAsyncRecord record = TakeReadRecord();
+    PAsyncRecord record = TakeRecord(akRead);
     if (!record)
         return 0;
     // The record goes back, or is released, on every path.
     struct GiveBack {
         TCustomComPort* port;
         PAsyncRecord& record;
-        ~GiveBack() { port->GiveBackReadRecord(record); }
+        ~GiveBack() { port->GiveBackRecord(akRead, record); }
     } giveBack{this, record};
 
     // A start that failed was reported to OnException: there is nothing to wait for.

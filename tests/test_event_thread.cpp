@@ -539,6 +539,42 @@ TEST_P(LostLine, LossWhileAHandlerRunsIsReportedAfterIt)
     EXPECT_EQ(journal.Entries(), QStringList({"read 2", "Lost 21 5"}));
 }
 
+// The output queue draining after writes, under each delivery method.
+class DrainedLine : public testing::TestWithParam<TSyncMethod> {
+protected:
+    DrainedLine()
+    {
+        port.SetPort(QString::fromStdString(pty.Path()));
+        port.SetSyncMethod(GetParam());
+        port.SetEvents({evTxEmpty});
+        port.OnTxEmpty = [this](TCustomComPort* sender) {
+            journal.Add(QString("TxEmpty, %1 queued").arg(sender->OutputCount()));
+        };
+    }
+
+    PtyPair pty;
+    TJournal journal;
+    TCustomComPort port;
+};
+
+TEST_P(DrainedLine, TxEmptyFiresOncePerDrainedBurst)
+{
+    OpenOnPty(port);
+    EXPECT_FALSE(journal.WaitFor(1, 100)) << "an idle line reported an empty queue";
+    port.WriteStr("first burst");
+    ASSERT_TRUE(journal.WaitFor(1));
+    EXPECT_FALSE(journal.WaitFor(2, 200)) << "one drained burst was reported twice";
+    port.WriteStr("second burst");
+    ASSERT_TRUE(journal.WaitFor(2));
+    EXPECT_FALSE(journal.WaitFor(3, 200));
+    const QStringList entries = journal.Entries();
+    EXPECT_EQ(entries.first(), "TxEmpty, 0 queued");
+    EXPECT_EQ(entries.last(), "TxEmpty, 0 queued");
+}
+
+INSTANTIATE_TEST_SUITE_P(EachMethod, DrainedLine, testing::Values(smThreadSync, smWindowSync, smNone),
+                         [](const testing::TestParamInfo<TSyncMethod>& info) { return std::string(MethodName(info.param)); });
+
 INSTANTIATE_TEST_SUITE_P(EachMethod, LostLine, testing::Values(smThreadSync, smWindowSync, smNone),
                          [](const testing::TestParamInfo<TSyncMethod>& info) { return std::string(MethodName(info.param)); });
 

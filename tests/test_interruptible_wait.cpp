@@ -43,6 +43,7 @@ TEST(InterruptibleWait, ReportsEachCompletionAndStopsWhileBlocked)
                 std::lock_guard lock(mutex);
                 ++events;
                 reported.notify_all();
+                return true;
             });
         pipe.Write();
         pipe.Write();
@@ -75,12 +76,41 @@ TEST(InterruptibleWait, EndsOnAFailureOtherThanAnInterruption)
                 errno = ENOTTY;
                 return -1;
             },
-            [] {});
+            [] { return true; });
         std::unique_lock lock(mutex);
         ASSERT_TRUE(called.wait_for(lock, std::chrono::seconds(10), [&] { return calls >= 1; }));
         pipe.Write();
     }
     EXPECT_EQ(calls, 1) << "an unsupported wait is not retried";
+}
+
+TEST(InterruptibleWait, EndsWhenTheReportSaysSo)
+{
+    Pipe pipe;
+    std::mutex mutex;
+    std::condition_variable reported;
+    int events = 0;
+    bool ended = false;
+    {
+        Comm::TInterruptibleWait wait(
+            [&] {
+                char byte;
+                return ::read(pipe.Reader(), &byte, 1) == 1 ? 0 : -1;
+            },
+            [&] {
+                std::lock_guard lock(mutex);
+                ++events;
+                reported.notify_all();
+                return false;
+            });
+        pipe.Write();
+        pipe.Write();
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(reported.wait_for(lock, std::chrono::seconds(10), [&] { return events >= 1; }));
+        ended = true;
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(events, 1) << "the wait went on after its report said to end";
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -390,6 +391,132 @@ TEST_F(ReadOnPty, OtherEndClosingFailsAPendingReadInsteadOfHanging)
     std::thread closer([&] { pty.CloseMaster(); });
     EXPECT_THROW(port.Read(buffer, 10), EComPort);
     closer.join();
+}
+
+// ---- Writing over a pseudo-terminal ------------------------------------------
+
+class WriteOnPty : public PortOnPty {
+protected:
+    void OpenWithWriteTimeout(std::int32_t multiplier, std::int32_t constant)
+    {
+        port.Timeouts().SetWriteTotalMultiplier(multiplier);
+        port.Timeouts().SetWriteTotalConstant(constant);
+        OpenOnPty(port);
+    }
+
+    // Reads the far end until count bytes came, or a second passes with none.
+    std::string ReadFarEnd(std::size_t count)
+    {
+        std::string received;
+        std::vector<char> chunk(65536);
+        while (received.size() < count) {
+            pollfd p{pty.Master(), POLLIN, 0};
+            if (::poll(&p, 1, 1000) != 1)
+                break;
+            const ssize_t n = ::read(pty.Master(), chunk.data(), chunk.size());
+            if (n <= 0)
+                break;
+            received.append(chunk.data(), static_cast<std::size_t>(n));
+        }
+        return received;
+    }
+
+    // The far end in raw mode, so that every byte value passes unchanged.
+    void RawFarEnd()
+    {
+        termios raw{};
+        ASSERT_EQ(::tcgetattr(pty.Master(), &raw), 0);
+        ::cfmakeraw(&raw);
+        ASSERT_EQ(::tcsetattr(pty.Master(), TCSANOW, &raw), 0);
+    }
+};
+
+TEST_F(WriteOnPty, EveryByteArrivesUnchanged)
+{
+    RawFarEnd();
+    OpenWithWriteTimeout(0, 0);
+    std::string sent(1 << 20, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    std::string received;
+    std::thread reader([&] { received = ReadFarEnd(sent.size()); });
+    EXPECT_EQ(port.Write(sent.data(), static_cast<std::int32_t>(sent.size())), static_cast<std::int32_t>(sent.size()));
+    reader.join();
+    ASSERT_EQ(received.size(), sent.size());
+    EXPECT_TRUE(received == sent) << "bytes were changed on the way";
+}
+
+TEST_F(WriteOnPty, AFarEndThatStopsReadingEndsATimedWriteShort)
+{
+    OpenWithWriteTimeout(0, 300);
+    const std::string block(4 << 20, 'x');
+    QElapsedTimer timer;
+    timer.start();
+    const std::int32_t written = port.Write(block.data(), static_cast<std::int32_t>(block.size()));
+    const qint64 elapsed = timer.elapsed();
+    EXPECT_GT(written, 0) << "the driver took nothing";
+    EXPECT_LT(written, static_cast<std::int32_t>(block.size())) << "a far end that does not read took everything";
+    EXPECT_GE(elapsed, 250) << "the write gave up before its time";
+    EXPECT_LT(elapsed, 5000);
+}
+
+TEST_F(WriteOnPty, AWriteWithoutTimeoutWaitsForTheFarEnd)
+{
+    OpenWithWriteTimeout(0, 0);
+    const std::string block(1 << 20, 'y');
+    auto writing = std::async(std::launch::async, [&] {
+        return port.Write(block.data(), static_cast<std::int32_t>(block.size()));
+    });
+    EXPECT_EQ(writing.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+        << "the write ended although the far end read nothing";
+    const std::string received = ReadFarEnd(block.size());
+    if (writing.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+        port.AbortAllAsync();
+    EXPECT_EQ(writing.get(), static_cast<std::int32_t>(block.size()));
+    EXPECT_EQ(received.size(), block.size());
+}
+
+TEST_F(WriteOnPty, AbortAndCloseEndAPendingWrite)
+{
+    OpenWithWriteTimeout(0, 0);
+    const std::string block(4 << 20, 'z');
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    const std::int32_t atOnce = port.WriteAsync(block.data(), static_cast<std::int32_t>(block.size()), record);
+    EXPECT_EQ(atOnce, 0) << "a write the far end cannot take is pending";
+    EXPECT_GT(port.OutputCount(), 0);
+    port.AbortAllAsync();
+    try {
+        port.WaitForAsync(record);
+        ADD_FAILURE() << "an aborted write completed";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecWriteFailed);
+        EXPECT_EQ(e.WinCode(), ECANCELED);
+    }
+    EXPECT_EQ(port.OutputCount(), 0) << "an aborted write still counts as output";
+
+    port.WriteAsync(block.data(), static_cast<std::int32_t>(block.size()), record);
+    port.Close();
+    try {
+        port.WaitForAsync(record);
+        ADD_FAILURE() << "a write ended by closing completed";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecWriteFailed);
+        EXPECT_EQ(e.WinCode(), ECANCELED);
+    }
+    port.DoneAsync(record);
+}
+
+TEST_F(WriteOnPty, OutputLinesOfAPseudoTerminalAreSetWithoutEffect)
+{
+    OpenWithWriteTimeout(0, 0);
+    EXPECT_NO_THROW(port.SetDTR(false));
+    EXPECT_NO_THROW(port.SetRTS(false));
+    EXPECT_NO_THROW(port.SetDTR(true));
+    EXPECT_NO_THROW(port.SetRTS(true));
+    EXPECT_TRUE(port.Signals().Empty());
+    port.TransmitChar('!');
+    EXPECT_EQ(ReadFarEnd(1), "!");
 }
 
 } // namespace

@@ -120,6 +120,16 @@ inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
 inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
 inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
 
+// Functions of EscapeCommFunction.
+inline constexpr std::uint32_t SETXOFF = 1;
+inline constexpr std::uint32_t SETXON = 2;
+inline constexpr std::uint32_t SETRTS = 3;
+inline constexpr std::uint32_t CLRRTS = 4;
+inline constexpr std::uint32_t SETDTR = 5;
+inline constexpr std::uint32_t CLRDTR = 6;
+inline constexpr std::uint32_t SETBREAK = 8;
+inline constexpr std::uint32_t CLRBREAK = 9;
+
 // Line error bits reported by ClearCommError.
 inline constexpr std::uint32_t CE_RXOVER = 0x0001;
 inline constexpr std::uint32_t CE_OVERRUN = 0x0002;
@@ -178,6 +188,17 @@ public:
                               TOverlapped& overlapped) = 0;
     virtual TOsError GetOverlappedResult(THandle device, TOverlapped& overlapped, std::uint32_t& transferred,
                                          bool wait) = 0;
+    // Overlapped write of the caller's bytes, which stay untouched and alive
+    // until the write completes: NoError with the count when the driver took
+    // them all at once, IoPending otherwise. A write completes when the driver
+    // has taken every byte, or with fewer when the write timeouts pass.
+    virtual TOsError WriteFile(THandle device, const void* buffer, std::uint32_t count, std::uint32_t& written,
+                               TOverlapped& overlapped) = 0;
+    // Drives an output line or the transmitter (SETDTR, CLRBREAK, ...). A
+    // device without modem lines accepts DTR and RTS without effect.
+    virtual TOsError EscapeCommFunction(THandle device, std::uint32_t function) = 0;
+    // Sends one character ahead of the bytes still waiting in pending writes.
+    virtual TOsError TransmitCommChar(THandle device, char character) = 0;
     virtual TOsError ClearCommError(THandle device, std::uint32_t& errors, TComStat& stat) = 0;
     // A device whose driver has no modem lines (a virtual port) reports all
     // lines off, as a virtual COM port does.
@@ -188,7 +209,8 @@ public:
     // ClearCommError once the bytes received before the loss are consumed,
     // with the error that told of the loss.
 
-    // Line events. A pending wait fills mask when it completes.
+    // Line events. A pending wait fills mask when it completes. EV_TXEMPTY
+    // is raised once the output queue has drained after a write.
     virtual TOsError SetCommMask(THandle device, std::uint32_t mask) = 0;
     virtual TOsError WaitCommEvent(THandle device, std::uint32_t& mask, TOverlapped& overlapped) = 0;
 

@@ -151,18 +151,22 @@ TOsError TLinuxCommLayer::CloseHandle(THandle handle)
         closing = std::move(device->second);
         devices_.erase(device);
     }
-    // The watch ends before the descriptor it waits on is closed.
-    std::unique_ptr<TInterruptibleWait> watch;
+    // The watches end before the descriptor they wait on is closed.
+    std::unique_ptr<TInterruptibleWait> watch, drain;
     {
         std::lock_guard lock(closing->mutex);
         // Nobody may be left waiting for an operation of a closed device.
         while (!closing->reads.empty())
             CompleteRead(*closing, 0, OperationAborted);
+        while (!closing->writes.empty())
+            CompleteWrite(*closing, 0, OperationAborted);
         if (closing->wait)
             CompleteWait(*closing, 0, OperationAborted);
         watch = std::move(closing->modemWatch);
+        drain = std::move(closing->drainWatch);
     }
     watch.reset();
+    drain.reset();
     return NoError;
 }
 
@@ -227,6 +231,10 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
     if (!device)
         return EBADF;
     std::lock_guard lock(device->mutex);
+    if (flags & PURGE_TXABORT) {
+        while (!device->writes.empty())
+            CompleteWrite(*device, 0, OperationAborted);
+    }
     if (flags & PURGE_RXABORT) {
         while (!device->reads.empty())
             CompleteRead(*device, 0, OperationAborted);
@@ -339,8 +347,14 @@ TOsError TLinuxCommLayer::GetOverlappedResult(THandle handle, TOverlapped& overl
             return result.Error;
     }
     const std::shared_ptr<Device> device = FindDevice(handle);
-    if (!device)
-        return EBADF;
+    // Closing a device completes its operations: a record of a closed device
+    // is written by nobody any more and holds how its operation ended.
+    if (!device) {
+        if (overlapped.Internal == IoPending)
+            return EBADF;
+        transferred = static_cast<std::uint32_t>(overlapped.InternalHigh);
+        return static_cast<TOsError>(overlapped.Internal);
+    }
     // The record is written by whichever thread completes the operation,
     // under the device's lock.
     std::lock_guard lock(device->mutex);
@@ -367,13 +381,11 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
     errors = device->errorWord;
     device->errorWord = 0;
     // The pump has emptied the driver's queue into ours unless ours is full.
-    // The output count is not asked for: the component writes nothing, and
-    // the input count sits on the path of every received-character event.
     int driverIn = 0;
     if (device->rx.Room() == 0 && ::ioctl(device->fd.Get(), FIONREAD, &driverIn) != 0)
         driverIn = 0;
     stat.cbInQue = static_cast<std::uint32_t>(device->rx.Size()) + static_cast<std::uint32_t>(driverIn);
-    stat.cbOutQue = 0;
+    stat.cbOutQue = OutputCount(*device);
     return NoError;
 }
 
@@ -400,6 +412,219 @@ TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& stat
     return NoError;
 }
 
+// ---- Writing ----------------------------------------------------------------
+
+TOsError TLinuxCommLayer::WriteFile(THandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written,
+                                    TOverlapped& overlapped)
+{
+    written = 0;
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    PendingWrite request;
+    request.overlapped = &overlapped;
+    request.event = BindEvent(overlapped.hEvent, device);
+    request.data = static_cast<const std::uint8_t*>(buffer);
+    request.count = count;
+
+    std::lock_guard lock(device->mutex);
+    auto complete = [&](TOsError status) {
+        overlapped.Internal = status;
+        overlapped.InternalHigh = request.done;
+        written = request.done;
+        if (request.event) {
+            std::lock_guard eventLock(request.event->mutex);
+            request.event->boundTo.reset();
+            if (status == NoError)
+                Signal(*request.event);
+        }
+        return status;
+    };
+    if (device->lost != NoError)
+        return complete(device->lost);
+    // Bytes go from the caller's buffer to the driver, behind any write
+    // still pending.
+    if (device->writes.empty() && count > 0) {
+        if (const TOsError error = WriteDevice(*device, request))
+            return complete(error);
+    }
+    if (request.done == count) {
+        complete(NoError);
+        WatchOutputDrain(*device);
+        return NoError;
+    }
+    const TCommTimeouts& t = device->timeouts;
+    const std::uint64_t total =
+        std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + std::uint64_t{t.WriteTotalTimeoutConstant};
+    if (total > 0)
+        request.deadline = SaturatedDeadline(Clock::now(), total);
+    overlapped.Internal = IoPending;
+    overlapped.InternalHigh = request.done;
+    device->writes.push_back(std::move(request));
+    return IoPending;
+}
+
+TOsError TLinuxCommLayer::WriteDevice(Device& device, PendingWrite& write)
+{
+    while (write.done < write.count) {
+        const ssize_t n = ::write(device.fd.Get(), write.data + write.done, write.count - write.done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return NoError;
+        if (n < 0) {
+            const TOsError error = LastError();
+            // The line is gone, not just refusing this write.
+            if (error == EIO || error == ENXIO || error == ENODEV)
+                device.lost = error;
+            return error;
+        }
+        write.done += static_cast<std::uint32_t>(n);
+        if (write.overlapped)
+            write.overlapped->InternalHigh = write.done;
+        device.txSinceEmpty = true;
+    }
+    return NoError;
+}
+
+void TLinuxCommLayer::PumpWrites(Device& device, Clock::time_point now)
+{
+    while (!device.writes.empty()) {
+        PendingWrite& write = device.writes.front();
+        const TOsError error = device.lost != NoError ? device.lost : WriteDevice(device, write);
+        if (error != NoError)
+            CompleteWrite(device, 0, error);
+        else if (write.done == write.count)
+            CompleteWrite(device, 0, NoError);
+        else
+            break;
+    }
+    // A write whose time is up completes with what the driver took.
+    for (std::size_t i = 0; i < device.writes.size();) {
+        if (device.writes[i].deadline && now >= *device.writes[i].deadline)
+            CompleteWrite(device, i, NoError);
+        else
+            ++i;
+    }
+    WatchOutputDrain(device);
+}
+
+void TLinuxCommLayer::CompleteWrite(Device& device, std::size_t index, TOsError status)
+{
+    PendingWrite write = std::move(device.writes[index]);
+    device.writes.erase(device.writes.begin() + static_cast<std::ptrdiff_t>(index));
+    write.overlapped->Internal = status;
+    write.overlapped->InternalHigh = write.done;
+    if (write.event) {
+        std::lock_guard lock(write.event->mutex);
+        write.event->boundTo.reset();
+        Signal(*write.event);
+    }
+}
+
+void TLinuxCommLayer::WatchOutputDrain(Device& device)
+{
+    if (!device.txSinceEmpty || !device.writes.empty() || !(device.eventMask & EV_TXEMPTY) || device.drainRunning)
+        return;
+    int queued = 0;
+    if (::ioctl(device.fd.Get(), TIOCOUTQ, &queued) != 0 || queued == 0) {
+        device.txSinceEmpty = false;
+        RaiseEvents(device, EV_TXEMPTY);
+        return;
+    }
+    // A drain wait that has ended no longer needs this lock: it can be
+    // joined here.
+    device.drainWatch.reset();
+    device.drainRunning = true;
+    const int fd = device.fd.Get();
+    const THandle handle = device.handle;
+    device.drainWatch = std::make_unique<TInterruptibleWait>([fd] { return ::tcdrain(fd); },
+                                                             [this, handle] { return OutputDrained(handle); });
+}
+
+bool TLinuxCommLayer::OutputDrained(THandle handle)
+{
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
+        return false;
+    std::lock_guard lock(device->mutex);
+    int queued = 0;
+    // Written again meanwhile: drain again.
+    if (device->writes.empty() && ::ioctl(device->fd.Get(), TIOCOUTQ, &queued) == 0 && queued > 0)
+        return true;
+    device->drainRunning = false;
+    // A write still pending starts the next wait when the driver has taken it.
+    if (!device->writes.empty())
+        return false;
+    if (device->txSinceEmpty && (device->eventMask & EV_TXEMPTY)) {
+        device->txSinceEmpty = false;
+        RaiseEvents(*device, EV_TXEMPTY);
+    }
+    return false;
+}
+
+std::uint32_t TLinuxCommLayer::OutputCount(Device& device)
+{
+    std::uint64_t count = 0;
+    for (const PendingWrite& write : device.writes)
+        count += write.count - write.done;
+    // The driver's queue is asked only when bytes went to it since it was
+    // last seen empty: the count sits on the path of every received byte.
+    int queued = 0;
+    if (device.txSinceEmpty && ::ioctl(device.fd.Get(), TIOCOUTQ, &queued) == 0 && queued > 0)
+        count += static_cast<std::uint64_t>(queued);
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(count, MAXDWORD));
+}
+
+TOsError TLinuxCommLayer::EscapeCommFunction(THandle handle, std::uint32_t function)
+{
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    std::lock_guard lock(device->mutex);
+    const int fd = device->fd.Get();
+    auto modemLine = [&](unsigned long request, int line) -> TOsError {
+        // A line that is not there is set without effect, as it reads off.
+        if (!device->hasModemLines)
+            return NoError;
+        return ::ioctl(fd, request, &line) == 0 ? NoError : LastError();
+    };
+    auto call = [](int result) { return result == 0 ? NoError : LastError(); };
+    switch (function) {
+    case SETRTS: return modemLine(TIOCMBIS, TIOCM_RTS);
+    case CLRRTS: return modemLine(TIOCMBIC, TIOCM_RTS);
+    case SETDTR: return modemLine(TIOCMBIS, TIOCM_DTR);
+    case CLRDTR: return modemLine(TIOCMBIC, TIOCM_DTR);
+    case SETBREAK: return call(::ioctl(fd, TIOCSBRK));
+    case CLRBREAK: return call(::ioctl(fd, TIOCCBRK));
+    case SETXOFF: return call(::tcflow(fd, TCOOFF));
+    case SETXON: return call(::tcflow(fd, TCOON));
+    default: return EINVAL;
+    }
+}
+
+TOsError TLinuxCommLayer::TransmitCommChar(THandle handle, char character)
+{
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
+        return EBADF;
+    std::lock_guard lock(device->mutex);
+    if (device->lost != NoError)
+        return device->lost;
+    // Straight to the driver: ahead of whatever pending writes still hold.
+    for (;;) {
+        const ssize_t n = ::write(device->fd.Get(), &character, 1);
+        if (n == 1)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? LastError() : EAGAIN;
+    }
+    device->txSinceEmpty = true;
+    WatchOutputDrain(*device);
+    return NoError;
+}
+
 // ---- Line events ----------------------------------------------------------
 
 TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
@@ -409,7 +634,7 @@ TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
         return EBADF;
     // A stopped watch is destroyed after the lock is released: its thread
     // takes the lock to report.
-    std::unique_ptr<TInterruptibleWait> stopped;
+    std::unique_ptr<TInterruptibleWait> stopped, drain;
     {
         std::lock_guard lock(device->mutex);
         device->eventMask = mask;
@@ -419,6 +644,10 @@ TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
         if (device->wait)
             CompleteWait(*device, 0, NoError);
         stopped = UpdateModemWatch(*device);
+        if (!(mask & EV_TXEMPTY)) {
+            drain = std::move(device->drainWatch);
+            device->drainRunning = false;
+        }
     }
     return NoError;
 }
@@ -435,7 +664,10 @@ std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& de
         const THandle handle = device.handle;
         device.modemWatch = std::make_unique<TInterruptibleWait>(
             [fd] { return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG); },
-            [this, handle] { ModemLinesChanged(handle); });
+            [this, handle] {
+                ModemLinesChanged(handle);
+                return true;
+            });
     }
     return nullptr;
 }
@@ -497,6 +729,8 @@ void TLinuxCommLayer::Pump(Device& device, Clock::time_point now)
     ReadDevice(device, now, device.reads.empty() ? nullptr : &device.reads.front());
     FeedReads(device, now);
     CompleteDueReads(device, now);
+    if (!device.writes.empty())
+        PumpWrites(device, now);
 }
 
 void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now, PendingRead* target)
@@ -707,6 +941,10 @@ std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::NextDeadline(
         if (read.interval && read.lastByte)
             consider(*read.lastByte + *read.interval);
     }
+    for (const PendingWrite& write : device.writes) {
+        if (write.deadline)
+            consider(*write.deadline);
+    }
     return next;
 }
 
@@ -862,14 +1100,18 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
                 wake = due;
             // A full receive queue is left to the kernel's buffer until it
             // is read; watching the device then would only spin. Its
-            // roomAgain descriptor is watched instead.
+            // roomAgain descriptor is watched instead. Pending writes watch
+            // for room in the driver.
             device->watchPaused = device->rx.Room() == 0;
-            const bool watch = device->lost == NoError;
-            devicePolled.push_back(watch && !device->watchPaused);
-            if (watch)
-                fds.push_back(pollfd{device->watchPaused ? device->roomAgain.Get() : device->fd.Get(), POLLIN, 0});
-            else
-                fds.push_back(pollfd{-1, 0, 0});
+            const bool alive = device->lost == NoError;
+            short events = 0;
+            if (alive && !device->watchPaused)
+                events |= POLLIN;
+            if (alive && !device->writes.empty())
+                events |= POLLOUT;
+            devicePolled.push_back((events & POLLIN) != 0);
+            fds.push_back(pollfd{events != 0 ? device->fd.Get() : -1, events, 0});
+            fds.push_back(pollfd{alive && device->watchPaused ? device->roomAgain.Get() : -1, POLLIN, 0});
         }
         if (const auto taken = takeSignalled(true))
             return {*taken, NoError};
@@ -911,7 +1153,7 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         // A device poll found readable has bytes (or news of a hang-up) to
         // read in the next round.
         for (std::size_t i = 0; i < devices.size(); ++i) {
-            if (devicePolled[i] && fds[i].revents != 0) {
+            if (devicePolled[i] && (fds[2 * i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
                 std::lock_guard lock(devices[i]->mutex);
                 devices[i]->readable = true;
             }

@@ -44,6 +44,10 @@ public:
                       TOverlapped& overlapped) override;
     TOsError GetOverlappedResult(THandle device, TOverlapped& overlapped, std::uint32_t& transferred,
                                  bool wait) override;
+    TOsError WriteFile(THandle device, const void* buffer, std::uint32_t count, std::uint32_t& written,
+                       TOverlapped& overlapped) override;
+    TOsError EscapeCommFunction(THandle device, std::uint32_t function) override;
+    TOsError TransmitCommChar(THandle device, char character) override;
     TOsError ClearCommError(THandle device, std::uint32_t& errors, TComStat& stat) override;
     TOsError GetCommModemStatus(THandle device, std::uint32_t& status) override;
     TOsError SetCommMask(THandle device, std::uint32_t mask) override;
@@ -91,6 +95,15 @@ private:
         bool completesAtFirstByte = false;
     };
 
+    struct PendingWrite {
+        TOverlapped* overlapped = nullptr;
+        std::shared_ptr<Event> event;
+        const std::uint8_t* data = nullptr;
+        std::uint32_t count = 0;
+        std::uint32_t done = 0;
+        std::optional<Clock::time_point> deadline;
+    };
+
     struct PendingWait {
         TOverlapped* overlapped;
         std::uint32_t* mask;
@@ -135,6 +148,16 @@ private:
         std::unique_ptr<TInterruptibleWait> modemWatch;
         std::deque<PendingRead> reads;
         std::optional<PendingWait> wait;
+        // Writes the driver has not taken whole yet, in order; the device is
+        // watched for room while there are any.
+        std::deque<PendingWrite> writes;
+        // Bytes went to the driver since its output queue was last seen
+        // empty: the next empty queue raises EV_TXEMPTY.
+        bool txSinceEmpty = false;
+        // While the driver still transmits after the last write, a thread of
+        // its own waits in tcdrain; it ends once the queue is empty.
+        std::unique_ptr<TInterruptibleWait> drainWatch;
+        bool drainRunning = false;
     };
 
     std::shared_ptr<Device> FindDevice(THandle handle) const;
@@ -149,7 +172,7 @@ private:
 
     // Reads what the device has into the receive queue, raises the line
     // events it means and completes the operations that are now due.
-    static void Pump(Device& device, Clock::time_point now);
+    void Pump(Device& device, Clock::time_point now);
     // Reads the driver's queue when it may hold bytes; straight into target's
     // buffer while the receive queue is empty.
     static void ReadDevice(Device& device, Clock::time_point now, PendingRead* target);
@@ -162,6 +185,20 @@ private:
     // stopped watching the device while it was full.
     static void ResumeWatch(Device& device);
     static void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
+    // Hands pending writes to the driver as far as it takes them and
+    // completes those done or due.
+    void PumpWrites(Device& device, Clock::time_point now);
+    // Writes what the driver takes of one write; the error when it failed.
+    static TOsError WriteDevice(Device& device, PendingWrite& write);
+    static void CompleteWrite(Device& device, std::size_t index, TOsError status);
+    // Once no write is pending: raises EV_TXEMPTY when the driver's queue is
+    // empty, or starts the wait for it to drain.
+    void WatchOutputDrain(Device& device);
+    // The drain wait's report; false ends its thread.
+    bool OutputDrained(THandle handle);
+    // The bytes of pending writes the driver has not taken, and what its own
+    // output queue holds.
+    static std::uint32_t OutputCount(Device& device);
     static std::optional<Clock::time_point> NextDeadline(const Device& device);
     void ModemLinesChanged(THandle handle);
     // Starts the modem-line watch when the mask asks for it; returns a watch

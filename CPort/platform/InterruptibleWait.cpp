@@ -26,7 +26,7 @@ int TInterruptibleWait::InterruptSignal()
     return signal;
 }
 
-TInterruptibleWait::TInterruptibleWait(std::function<int()> wait, std::function<void()> onEvent)
+TInterruptibleWait::TInterruptibleWait(std::function<int()> wait, std::function<bool()> onEvent)
     : wait_(std::move(wait)), onEvent_(std::move(onEvent))
 {
     InterruptSignal();
@@ -62,8 +62,9 @@ void TInterruptibleWait::Run()
                 break;
         }
         if (wait_() == 0) {
-            onEvent_();
-            continue;
+            if (onEvent_())
+                continue;
+            break;
         }
         if (errno != EINTR)
             break;

@@ -15,8 +15,9 @@ namespace Comm {
 class TInterruptibleWait {
 public:
     // wait blocks and returns 0 when something happened, or -1 with errno.
-    // EINTR makes it wait again (or stop); any other failure ends the thread.
-    TInterruptibleWait(std::function<int()> wait, std::function<void()> onEvent);
+    // EINTR makes it wait again (or stop); any other failure ends the thread,
+    // and so does an onEvent that returns false.
+    TInterruptibleWait(std::function<int()> wait, std::function<bool()> onEvent);
     ~TInterruptibleWait();
     TInterruptibleWait(const TInterruptibleWait&) = delete;
     TInterruptibleWait& operator=(const TInterruptibleWait&) = delete;
@@ -29,7 +30,7 @@ private:
     void Run();
 
     std::function<int()> wait_;
-    std::function<void()> onEvent_;
+    std::function<bool()> onEvent_;
     std::mutex mutex_;
     std::condition_variable ended_;
     bool stop_ = false;

@@ -70,6 +70,8 @@ std::size_t RxQueue::DiscardNulls(std::size_t count)
 std::size_t RxQueue::Pop(std::uint8_t* out, std::size_t count)
 {
     count = std::min(count, size_);
+    if (count == 0)
+        return 0;
     const std::size_t first = std::min(count, ring_.size() - head_);
     std::memcpy(out, ring_.data() + head_, first);
     std::memcpy(out + first, ring_.data(), count - first);
@@ -82,6 +84,8 @@ std::size_t RxQueue::Pop(std::uint8_t* out, std::size_t count)
 
 std::size_t DiscardNulls(std::uint8_t* bytes, std::size_t count)
 {
+    if (count == 0)
+        return 0;
     auto* null = static_cast<std::uint8_t*>(std::memchr(bytes, 0, count));
     if (!null)
         return count;

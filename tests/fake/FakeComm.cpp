@@ -69,6 +69,55 @@ std::size_t TFakeCommLayer::OpenDevices() const
     return deviceOpen_ ? 1 : 0;
 }
 
+std::vector<std::string> TFakeCommLayer::Writes() const
+{
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+std::vector<std::uint32_t> TFakeCommLayer::Escapes() const
+{
+    std::lock_guard lock(mutex_);
+    return escapes_;
+}
+
+std::string TFakeCommLayer::Transmitted() const
+{
+    std::lock_guard lock(mutex_);
+    return transmitted_;
+}
+
+void TFakeCommLayer::StallWrites(bool stalled)
+{
+    std::lock_guard lock(mutex_);
+    writesStalled_ = stalled;
+}
+
+void TFakeCommLayer::ReleaseWrites()
+{
+    std::lock_guard lock(mutex_);
+    CompleteWrites(NoError);
+}
+
+bool TFakeCommLayer::WaitForPendingWrite(int timeoutMs) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !pendingWrites_.empty(); });
+}
+
+void TFakeCommLayer::CompleteWrites(TOsError status)
+{
+    while (!pendingWrites_.empty()) {
+        PendingWrite write = std::move(pendingWrites_.front());
+        pendingWrites_.pop_front();
+        if (status == NoError)
+            writes_.push_back(write.bytes);
+        write.overlapped->Internal = status;
+        write.overlapped->InternalHigh = status == NoError ? write.bytes.size() : 0;
+        Signal(write.overlapped->hEvent);
+    }
+}
+
 std::size_t TFakeCommLayer::OpenEvents() const
 {
     std::lock_guard lock(mutex_);
@@ -261,6 +310,7 @@ TOsError TFakeCommLayer::CloseHandle(THandle handle)
             CompleteRead(OperationAborted);
         if (wait_)
             CompleteWait(0, OperationAborted);
+        CompleteWrites(OperationAborted);
         deviceOpen_ = false;
         return NoError;
     }
@@ -310,6 +360,8 @@ TOsError TFakeCommLayer::PurgeComm(THandle device, std::uint32_t flags)
         return error;
     if (!IsDevice(device))
         return EBADF;
+    if (flags & PURGE_TXABORT)
+        CompleteWrites(OperationAborted);
     if (flags & PURGE_RXABORT) {
         while (!reads_.empty())
             CompleteRead(OperationAborted);
@@ -373,6 +425,56 @@ TOsError TFakeCommLayer::GetOverlappedResult(THandle device, TOverlapped& overla
     return static_cast<TOsError>(overlapped.Internal);
 }
 
+TOsError TFakeCommLayer::WriteFile(THandle device, const void* buffer, std::uint32_t count, std::uint32_t& written,
+                                   TOverlapped& overlapped)
+{
+    std::lock_guard lock(mutex_);
+    written = 0;
+    if (const TOsError error = Enter("WriteFile"))
+        return error;
+    if (!IsDevice(device))
+        return EBADF;
+    if (lost_ != NoError)
+        return lost_;
+    if (const auto event = events_.find(overlapped.hEvent); event != events_.end())
+        event->second.signalled = false;
+    std::string bytes(static_cast<const char*>(buffer), count);
+    if (writesStalled_) {
+        overlapped.Internal = IoPending;
+        pendingWrites_.push_back(PendingWrite{&overlapped, std::move(bytes)});
+        changed_.notify_all();
+        return IoPending;
+    }
+    writes_.push_back(std::move(bytes));
+    overlapped.Internal = NoError;
+    overlapped.InternalHigh = count;
+    written = count;
+    Signal(overlapped.hEvent);
+    return NoError;
+}
+
+TOsError TFakeCommLayer::EscapeCommFunction(THandle device, std::uint32_t function)
+{
+    std::lock_guard lock(mutex_);
+    if (const TOsError error = Enter("EscapeCommFunction"))
+        return error;
+    if (!IsDevice(device))
+        return EBADF;
+    escapes_.push_back(function);
+    return NoError;
+}
+
+TOsError TFakeCommLayer::TransmitCommChar(THandle device, char character)
+{
+    std::lock_guard lock(mutex_);
+    if (const TOsError error = Enter("TransmitCommChar"))
+        return error;
+    if (!IsDevice(device))
+        return EBADF;
+    transmitted_ += character;
+    return NoError;
+}
+
 TOsError TFakeCommLayer::ClearCommError(THandle device, std::uint32_t& errors, TComStat& stat)
 {
     std::lock_guard lock(mutex_);
@@ -387,6 +489,8 @@ TOsError TFakeCommLayer::ClearCommError(THandle device, std::uint32_t& errors, T
     errors = errorWord_;
     errorWord_ = 0;
     stat.cbInQue = static_cast<std::uint32_t>(rx_.size());
+    for (const PendingWrite& write : pendingWrites_)
+        stat.cbOutQue += static_cast<std::uint32_t>(write.bytes.size());
     return NoError;
 }
 

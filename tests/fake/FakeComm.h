@@ -31,6 +31,10 @@ public:
     std::vector<std::uint32_t> Purges() const;
     std::vector<std::uint32_t> Masks() const;
     std::size_t OpenDevices() const;
+    // The bytes of every write the device took, in order, one entry a write.
+    std::vector<std::string> Writes() const;
+    std::vector<std::uint32_t> Escapes() const;
+    std::string Transmitted() const;
     std::size_t OpenEvents() const;
 
     // ---- misbehaving on cue ----
@@ -43,6 +47,14 @@ public:
     void SetMissing(const std::string& path, bool missing = true);
 
     // ---- the line ----
+    // While stalled, writes stay pending (their bytes counted as queued for
+    // output) until released, aborted or the device is closed.
+    void StallWrites(bool stalled);
+    // Completes the pending writes with all their bytes taken.
+    void ReleaseWrites();
+    // Blocks until a write is pending (at most timeoutMs).
+    bool WaitForPendingWrite(int timeoutMs) const;
+
     // Bytes received; with raiseEvents false they arrive without line events
     // (for tests that raise the events of a batch themselves).
     void InjectBytes(const std::string& bytes, bool raiseEvents = true);
@@ -71,6 +83,10 @@ public:
                             Comm::TOverlapped& overlapped) override;
     Comm::TOsError GetOverlappedResult(Comm::THandle device, Comm::TOverlapped& overlapped,
                                        std::uint32_t& transferred, bool wait) override;
+    Comm::TOsError WriteFile(Comm::THandle device, const void* buffer, std::uint32_t count, std::uint32_t& written,
+                             Comm::TOverlapped& overlapped) override;
+    Comm::TOsError EscapeCommFunction(Comm::THandle device, std::uint32_t function) override;
+    Comm::TOsError TransmitCommChar(Comm::THandle device, char character) override;
     Comm::TOsError ClearCommError(Comm::THandle device, std::uint32_t& errors, Comm::TComStat& stat) override;
     Comm::TOsError GetCommModemStatus(Comm::THandle device, std::uint32_t& status) override;
     Comm::TOsError SetCommMask(Comm::THandle device, std::uint32_t mask) override;
@@ -92,6 +108,10 @@ private:
         Comm::TOverlapped* overlapped;
         std::uint32_t* mask;
     };
+    struct PendingWrite {
+        Comm::TOverlapped* overlapped;
+        std::string bytes;
+    };
     struct Event {
         bool manualReset;
         bool signalled;
@@ -105,6 +125,7 @@ private:
     void FeedReads();
     void CompleteRead(Comm::TOsError status);
     void CompleteWait(std::uint32_t mask, Comm::TOsError status);
+    void CompleteWrites(Comm::TOsError status);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -130,6 +151,11 @@ private:
     std::uint32_t history_ = 0;
     Comm::TOsError lost_ = Comm::NoError;
     std::deque<PendingRead> reads_;
+    std::vector<std::string> writes_;
+    std::vector<std::uint32_t> escapes_;
+    std::string transmitted_;
+    bool writesStalled_ = false;
+    std::deque<PendingWrite> pendingWrites_;
     std::optional<PendingWait> wait_;
     std::map<Comm::THandle, Event> events_;
     Comm::THandle nextHandle_ = 100;
