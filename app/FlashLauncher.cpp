@@ -3,6 +3,10 @@
 #include "CommandLine.h"
 #include "ProcessStarter.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
 #include <cstdlib>
 
 const char* const FlasherProgram = "avrdude";
@@ -18,7 +22,21 @@ std::string ProgramSearchPath()
 }
 } // namespace
 
-int StartFlasher(const QString& parameterLine, bool inTerminal)
+std::string FindReportHelper(const QString& applicationDir)
+{
+    // Beside the tool in a build tree, in the library-executables directory
+    // once installed.
+    const QStringList candidates = {applicationDir + QStringLiteral("/zorbel-flash-run"),
+                                    applicationDir + QStringLiteral("/" ZORBEL_REPORT_HELPER_FROM_BIN)};
+    for (const QString& candidate : candidates) {
+        const QFileInfo file(candidate);
+        if (file.isFile() && file.isExecutable())
+            return QFile::encodeName(file.absoluteFilePath()).toStdString();
+    }
+    return {};
+}
+
+int StartFlasher(const QString& parameterLine, bool inTerminal, const std::string& reportHelper)
 {
     const std::string searchPath = ProgramSearchPath();
     int error = 0;
@@ -31,7 +49,12 @@ int StartFlasher(const QString& parameterLine, bool inTerminal)
         int terminalError = 0;
         const std::string terminal = FindProgram(TerminalProgram, searchPath, terminalError);
         if (!terminal.empty()) {
-            std::vector<std::string> terminalArguments = {"-e", flasher};
+            // Each piece is an argument of its own after -e, as Debian's
+            // terminals take a command.
+            std::vector<std::string> terminalArguments = {"-e"};
+            if (!reportHelper.empty())
+                terminalArguments.push_back(reportHelper);
+            terminalArguments.push_back(flasher);
             terminalArguments.insert(terminalArguments.end(), arguments.begin(), arguments.end());
             return StartDetached(terminal, TerminalProgram, terminalArguments);
         }

@@ -90,7 +90,8 @@ void TForm1::Button1Click()
 {
     const QString speed = ui_->ComboBox1->currentText();
     const QString line = FlashParameterLine(ui_->ComboBox2->Text(), speed);
-    const int error = StartFlasher(line, DesktopOffersTerminal());
+    const int error =
+        StartFlasher(line, DesktopOffersTerminal(), FindReportHelper(QCoreApplication::applicationDirPath()));
     if (error == 0)
         return;
     QMessageBox box(QMessageBox::NoIcon, TApplication::MessageCaption(), FlashErrorText(error),

@@ -4,6 +4,7 @@
 #include "ComComboBox.h"
 #include "ComPortNames.h"
 #include "FlashCommand.h"
+#include "FlashLauncher.h"
 #include "ProcessStarter.h"
 #include "TForm1.h"
 
@@ -11,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -81,6 +84,19 @@ public:
         oldPath = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(dir.path()) + ":" + oldPath);
     }
+    // A stand-in terminal on PATH too, recording what it was given.
+    void AddTerminal()
+    {
+        QFile script(dir.filePath("x-terminal-emulator"));
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "line=terminal\n"
+                     "for a in \"$@\"; do line=\"$line|$a\"; done\n"
+                     "printf '%s\\n' \"$line\" > \"$(dirname \"$0\")/record.fifo\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
     ~FakeFlasher()
     {
         qputenv("PATH", oldPath);
@@ -206,6 +222,70 @@ TEST_F(FlashButton, MissingFlasherShowsOneMessageBoxWithTheSystemText)
     const QStringList boxes = ClickCollectingMessageBoxes();
     qputenv("PATH", oldPath);
     EXPECT_EQ(boxes, QStringList{QString("zorbel-flash|No such file or directory|no icon|1")});
+}
+
+TEST(FlashTerminal, TheTerminalGetsTheHelperTheFlasherAndEachArgumentApart)
+{
+    FakeFlasher flasher;
+    flasher.AddTerminal();
+    const QString line = FlashParameterLine("/dev/ttyUSB0", "57600");
+    ASSERT_EQ(StartFlasher(line, true, ZORBEL_REPORT_HELPER_PATH), 0);
+    EXPECT_EQ(flasher.NextRecord(), QString("terminal|-e|%1|%2|-c|arduino|-p|m328p|-P|/dev/ttyUSB0|-b|57600|-U|"
+                                            "flash:w:datalogger_new.hex:i")
+                                        .arg(ZORBEL_REPORT_HELPER_PATH, flasher.dir.filePath("avrdude")));
+    // Without a helper the terminal runs the flasher itself; without a
+    // terminal the flasher runs alone.
+    ASSERT_EQ(StartFlasher(line, true, ""), 0);
+    EXPECT_TRUE(flasher.NextRecord().startsWith("terminal|-e|" + flasher.dir.filePath("avrdude") + "|-c|arduino"));
+    ASSERT_EQ(StartFlasher(line, false, ZORBEL_REPORT_HELPER_PATH), 0);
+    EXPECT_TRUE(flasher.NextRecord().endsWith("|-c|arduino|-p|m328p|-P|/dev/ttyUSB0|-b|57600|-U|flash:w:datalogger_new.hex:i"));
+}
+
+TEST(FlashTerminal, TheReportHelperIsFoundBesideTheToolOrWhereItIsInstalled)
+{
+    QTemporaryDir root;
+    const QString bin = root.filePath("bin");
+    QDir().mkpath(bin);
+    EXPECT_EQ(FindReportHelper(bin), "") << "no helper anywhere";
+    const QString installed = root.filePath("libexec/zorbel-flash/zorbel-flash-run");
+    QDir().mkpath(QFileInfo(installed).path());
+    ASSERT_TRUE(QFile::copy(ZORBEL_REPORT_HELPER_PATH, installed));
+    EXPECT_EQ(QString::fromStdString(FindReportHelper(bin)), QFileInfo(installed).absoluteFilePath());
+    const QString beside = bin + "/zorbel-flash-run";
+    ASSERT_TRUE(QFile::copy(ZORBEL_REPORT_HELPER_PATH, beside));
+    EXPECT_EQ(QString::fromStdString(FindReportHelper(bin)), QFileInfo(beside).absoluteFilePath());
+}
+
+TEST(FlashReport, TheLastLineTellsTheOutcomeAndWaitsForEnter)
+{
+    struct Case {
+        QStringList flasher;
+        int exitCode;
+        QString lastLine;
+    };
+    const Case cases[] = {
+        {{"/bin/true"}, 0, "Mise à jour réussie (code de sortie 0). Appuyez sur Entrée pour fermer cette fenêtre."},
+        {{"/bin/sh", "-c", "echo flashing; exit 3"}, 3,
+         "Échec de la mise à jour (code de sortie 3). Appuyez sur Entrée pour fermer cette fenêtre."},
+        {{"/nonexistent/avrdude"}, 127,
+         "Échec de la mise à jour : impossible de lancer /nonexistent/avrdude (No such file or directory). "
+         "Appuyez sur Entrée pour fermer cette fenêtre."},
+    };
+    for (const Case& c : cases) {
+        QProcess helper;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LC_ALL", "C.UTF-8");
+        helper.setProcessEnvironment(environment);
+        helper.start(ZORBEL_REPORT_HELPER_PATH, c.flasher);
+        ASSERT_TRUE(helper.waitForStarted(10000));
+        // The window stays until Enter is pressed.
+        EXPECT_FALSE(helper.waitForFinished(300)) << "the helper ended without waiting for Enter";
+        helper.write("\n");
+        ASSERT_TRUE(helper.waitForFinished(10000));
+        EXPECT_EQ(helper.exitCode(), c.exitCode);
+        const QStringList lines = QString::fromUtf8(helper.readAllStandardOutput()).split('\n');
+        EXPECT_EQ(lines.last(), c.lastLine) << c.flasher.join(' ').toStdString();
+    }
 }
 
 TEST(ProcessStarter, ProgramSearch)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix as a user would, checks what
+# lands there (and what must not), validates the desktop entry, then builds
+# a consumer project against the installed CMake package and runs the
+# README's example on a pseudo-terminal.
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+for f in bin/zorbel-flash bin/zorbel-probe libexec/zorbel-flash/zorbel-flash-run \
+         share/applications/zorbel-flash.desktop share/icons/hicolor/32x32/apps/zorbel-flash.xpm \
+         include/ZorbelSerial/ComPort.h include/ZorbelSerial/platform/CommLayer.h \
+         include/ZorbelSerial/ComComboBox.h; do
+  [ -e "$prefix/$f" ] || fail "$f was not installed"
+done
+config=$(find "$prefix" -name ZorbelSerialConfig.cmake)
+[ -n "$config" ] || fail "no ZorbelSerialConfig.cmake was installed"
+for internal in CommLinux.h RxQueue.h UniqueFd.h InterruptibleWait.h TermiosMapping.h FakeComm.h \
+                ComThread.h OwnerCallQueue.h SafeFileWrite.h; do
+  if find "$prefix/include" -name "$internal" | grep -q .; then fail "internal header $internal was installed"; fi
+done
+desktop-file-validate "$prefix/share/applications/zorbel-flash.desktop" || fail "the desktop entry is not valid"
+grep -q '^Categories=Development;Electronics;$' "$prefix/share/applications/zorbel-flash.desktop" \
+  || fail "the desktop entry's categories"
+
+cmake -S "$source/tests/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DZORBEL_README="$source/README.md" >/dev/null || fail "the consumer project did not configure"
+cmake --build "$work/consumer" -j"$(nproc)" >/dev/null || fail "the consumer project did not build"
+"$work/consumer/selector_links" || fail "the selector from the installed package did not work"
+"$work/consumer/feed_example" "$work/consumer/readme_example" || fail "the README's example did not receive"
+echo "installed, validated, and the consumer project built and received"
