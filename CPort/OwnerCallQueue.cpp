@@ -218,7 +218,11 @@ void TOwnerCallQueue::RunSent(TSentCall& call)
 
 void TOwnerCallQueue::ReplyTo(TSentCall& call)
 {
-    std::lock_guard lock(mutex_);
-    call.replied_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        call.replied_ = true;
+    }
+    // Notified after the lock is released, so that the woken sender does
+    // not at once block again on it.
     changed_.notify_all();
 }

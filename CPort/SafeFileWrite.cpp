@@ -47,6 +47,14 @@ bool WriteAll(int fd, const QByteArray& data)
     return true;
 }
 
+// Gives the new file the old one's owner where we have the right to; a
+// refusal leaves it ours, which is no failure of the save.
+void KeepOwner(int fd, const struct stat& old)
+{
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return;
+}
+
 // The directory entry of the rename reaches the disk too.
 void SyncDirectoryOf(const QByteArray& target)
 {
@@ -82,9 +90,8 @@ QString WriteFileSafely(const QString& path, const QByteArray& data)
     struct stat old {};
     if (::stat(target.constData(), &old) == 0) {
         // Without the right to give the file away it stays ours.
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-            ::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
-        }
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            KeepOwner(fd.Get(), old);
         if (::fchmod(fd.Get(), old.st_mode & 07777) != 0)
             return fail("Cannot set the permissions of");
     }

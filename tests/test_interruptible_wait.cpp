@@ -88,29 +88,35 @@ TEST(InterruptibleWait, EndsWhenTheReportSaysSo)
 {
     Pipe pipe;
     std::mutex mutex;
-    std::condition_variable reported;
+    std::condition_variable changed;
+    int waits = 0;
     int events = 0;
-    bool ended = false;
     {
         Comm::TInterruptibleWait wait(
             [&] {
+                {
+                    std::lock_guard lock(mutex);
+                    ++waits;
+                    changed.notify_all();
+                }
                 char byte;
                 return ::read(pipe.Reader(), &byte, 1) == 1 ? 0 : -1;
             },
             [&] {
                 std::lock_guard lock(mutex);
                 ++events;
-                reported.notify_all();
+                changed.notify_all();
                 return false;
             });
+        // A second byte is there at once: a thread that went on would take it.
         pipe.Write();
         pipe.Write();
         std::unique_lock lock(mutex);
-        ASSERT_TRUE(reported.wait_for(lock, std::chrono::seconds(10), [&] { return events >= 1; }));
-        ended = true;
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return events == 1; }));
+        EXPECT_FALSE(changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return waits > 1; }))
+            << "the wait went on after its report said to end";
     }
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(events, 1) << "the wait went on after its report said to end";
+    EXPECT_EQ(events, 1);
 }
 
 } // namespace

@@ -294,15 +294,8 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
     }
 
     auto complete = [&](TOsError status) {
-        overlapped.Internal = status;
-        overlapped.InternalHigh = request.done;
         read = request.done;
-        if (request.event) {
-            std::lock_guard eventLock(request.event->mutex);
-            request.event->boundTo.reset();
-            if (status == NoError)
-                Signal(*request.event);
-        }
+        FinishOperation(overlapped, request.event.get(), status, request.done, status == NoError);
         return status;
     };
     // Bytes received before a loss are still delivered; after them, the loss.
@@ -429,15 +422,8 @@ TOsError TLinuxCommLayer::WriteFile(THandle handle, const void* buffer, std::uin
 
     std::lock_guard lock(device->mutex);
     auto complete = [&](TOsError status) {
-        overlapped.Internal = status;
-        overlapped.InternalHigh = request.done;
         written = request.done;
-        if (request.event) {
-            std::lock_guard eventLock(request.event->mutex);
-            request.event->boundTo.reset();
-            if (status == NoError)
-                Signal(*request.event);
-        }
+        FinishOperation(overlapped, request.event.get(), status, request.done, status == NoError);
         return status;
     };
     if (device->lost != NoError)
@@ -513,13 +499,7 @@ void TLinuxCommLayer::CompleteWrite(Device& device, std::size_t index, TOsError 
 {
     PendingWrite write = std::move(device.writes[index]);
     device.writes.erase(device.writes.begin() + static_cast<std::ptrdiff_t>(index));
-    write.overlapped->Internal = status;
-    write.overlapped->InternalHigh = write.done;
-    if (write.event) {
-        std::lock_guard lock(write.event->mutex);
-        write.event->boundTo.reset();
-        Signal(*write.event);
-    }
+    FinishOperation(*write.overlapped, write.event.get(), status, write.done, true);
 }
 
 void TLinuxCommLayer::WatchOutputDrain(Device& device)
@@ -905,13 +885,7 @@ void TLinuxCommLayer::CompleteRead(Device& device, std::size_t index, TOsError s
 {
     PendingRead read = std::move(device.reads[index]);
     device.reads.erase(device.reads.begin() + static_cast<std::ptrdiff_t>(index));
-    read.overlapped->Internal = status;
-    read.overlapped->InternalHigh = read.done;
-    if (read.event) {
-        std::lock_guard lock(read.event->mutex);
-        read.event->boundTo.reset();
-        Signal(*read.event);
-    }
+    FinishOperation(*read.overlapped, read.event.get(), status, read.done, true);
 }
 
 void TLinuxCommLayer::CompleteWait(Device& device, std::uint32_t mask, TOsError status)
@@ -919,13 +893,20 @@ void TLinuxCommLayer::CompleteWait(Device& device, std::uint32_t mask, TOsError 
     PendingWait wait = std::move(*device.wait);
     device.wait.reset();
     *wait.mask = mask;
-    wait.overlapped->Internal = status;
-    wait.overlapped->InternalHigh = 0;
-    if (wait.event) {
-        std::lock_guard lock(wait.event->mutex);
-        wait.event->boundTo.reset();
-        Signal(*wait.event);
-    }
+    FinishOperation(*wait.overlapped, wait.event.get(), status, 0, true);
+}
+
+void TLinuxCommLayer::FinishOperation(TOverlapped& overlapped, Event* event, TOsError status, std::uint32_t done,
+                                      bool signal)
+{
+    overlapped.Internal = status;
+    overlapped.InternalHigh = done;
+    if (!event)
+        return;
+    std::lock_guard lock(event->mutex);
+    event->boundTo.reset();
+    if (signal)
+        Signal(*event);
 }
 
 std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::NextDeadline(const Device& device)

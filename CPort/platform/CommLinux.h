@@ -185,6 +185,10 @@ private:
     // stopped watching the device while it was full.
     static void ResumeWatch(Device& device);
     static void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
+    // Writes how an operation ended into its record and frees its event from
+    // the device; the event is signalled unless the operation failed to start.
+    static void FinishOperation(TOverlapped& overlapped, Event* event, TOsError status, std::uint32_t done,
+                                bool signal);
     // Hands pending writes to the driver as far as it takes them and
     // completes those done or due.
     void PumpWrites(Device& device, Clock::time_point now);
