@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDir>
 
+#include <mutex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -36,17 +37,22 @@ public:
 
     const std::string& Path() const { return path_; }
     int Master() const { return master_; }
+    // Writing and closing may happen on different threads (a handler closes
+    // the line the test wrote to); the lock orders them.
     void Write(const std::string& bytes) const
     {
+        std::lock_guard lock(mutex_);
         ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     void CloseMaster()
     {
+        std::lock_guard lock(mutex_);
         ::close(master_);
         master_ = -1;
     }
 
 private:
+    mutable std::mutex mutex_;
     int master_ = -1;
     std::string path_;
 };
