@@ -63,7 +63,7 @@ TLinuxCommLayer::~TLinuxCommLayer()
     // torn down.
     std::vector<std::unique_ptr<TInterruptibleWait>> watches;
     {
-        std::unique_lock table(tableMutex_);
+        std::lock_guard table(tableMutex_);
         for (auto& [handle, device] : devices_) {
             std::lock_guard lock(device->mutex);
             watches.push_back(std::move(device->modemWatch));
@@ -87,14 +87,14 @@ std::string TLinuxCommLayer::ErrorText(TOsError error) const
 
 std::shared_ptr<TLinuxCommLayer::Device> TLinuxCommLayer::FindDevice(THandle handle) const
 {
-    std::shared_lock table(tableMutex_);
+    std::lock_guard table(tableMutex_);
     const auto found = devices_.find(handle);
     return found == devices_.end() ? nullptr : found->second;
 }
 
 std::shared_ptr<TLinuxCommLayer::Event> TLinuxCommLayer::FindEvent(THandle handle) const
 {
-    std::shared_lock table(tableMutex_);
+    std::lock_guard table(tableMutex_);
     const auto found = events_.find(handle);
     return found == events_.end() ? nullptr : found->second;
 }
@@ -133,7 +133,7 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
 
     handle = NewHandle();
     device->handle = handle;
-    std::unique_lock table(tableMutex_);
+    std::lock_guard table(tableMutex_);
     devices_.emplace(handle, std::move(device));
     return NoError;
 }
@@ -142,7 +142,7 @@ TOsError TLinuxCommLayer::CloseHandle(THandle handle)
 {
     std::shared_ptr<Device> closing;
     {
-        std::unique_lock table(tableMutex_);
+        std::lock_guard table(tableMutex_);
         if (events_.erase(handle) == 1)
             return NoError;
         const auto device = devices_.find(handle);
@@ -941,7 +941,7 @@ TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THand
     event->manualReset = manualReset;
     event->signalled = initialState;
     handle = NewHandle();
-    std::unique_lock table(tableMutex_);
+    std::lock_guard table(tableMutex_);
     events_.emplace(handle, std::move(event));
     return NoError;
 }
@@ -996,13 +996,11 @@ template <typename EventPtr, typename DevicePtr>
 struct WaitScratch {
     std::vector<EventPtr> events;
     std::vector<DevicePtr> devices;
-    std::vector<bool> devicePolled;
     std::vector<pollfd> fds;
     void Clear()
     {
         events.clear();
         devices.clear();
-        devicePolled.clear();
         fds.clear();
     }
 };
@@ -1021,100 +1019,92 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
     } cleared;
     auto& events = scratch.events;
     auto& devices = scratch.devices;
+    auto& fds = scratch.fds;
     for (const THandle handle : handles) {
         std::shared_ptr<Event> event = FindEvent(handle);
         if (!event)
             return {WAIT_FAILED, EBADF};
         events.push_back(std::move(event));
     }
-    // Takes the first signalled event, and registers as a sleeper on all of
-    // them otherwise; an auto-reset event is taken by exactly one waiter.
-    auto takeSignalled = [&](bool sleep) -> std::optional<std::uint32_t> {
+    // Takes a signalled event: an auto-reset one goes to exactly one waiter.
+    auto take = [](Event& event, std::size_t index) {
+        if (!event.manualReset)
+            Unsignal(event);
+        return TWaitResult{static_cast<std::uint32_t>(WAIT_OBJECT_0 + index), NoError};
+    };
+    auto leave = [&](std::size_t count) {
+        for (std::size_t j = 0; j < count; ++j) {
+            std::lock_guard lock(events[j]->mutex);
+            --events[j]->sleepers;
+        }
+    };
+
+    std::size_t devicesPolled = 0;
+    for (;;) {
+        // The first signalled event wins; the devices whose operations the
+        // events wait for are found on the way.
+        devices.clear();
         for (std::size_t i = 0; i < events.size(); ++i) {
             Event& event = *events[i];
-            std::lock_guard lock(event.mutex);
-            if (event.signalled) {
-                if (!event.manualReset)
-                    Unsignal(event);
-                for (std::size_t j = 0; sleep && j < i; ++j) {
-                    std::lock_guard other(events[j]->mutex);
-                    --events[j]->sleepers;
-                }
-                return static_cast<std::uint32_t>(WAIT_OBJECT_0 + i);
-            }
-            if (sleep)
-                ++event.sleepers;
-        }
-        return std::nullopt;
-    };
-    if (const auto taken = takeSignalled(false))
-        return {*taken, NoError};
-
-    for (;;) {
-        std::optional<Clock::time_point> wake = deadline;
-        // Operations bound to the waited events complete in place: the
-        // waiting thread reads their device itself.
-        devices.clear();
-        for (const auto& event : events) {
             std::shared_ptr<Device> device;
             {
-                std::lock_guard lock(event->mutex);
-                device = event->boundTo.lock();
+                std::lock_guard lock(event.mutex);
+                if (event.signalled)
+                    return take(event, i);
+                device = event.boundTo.lock();
             }
             if (device && std::find(devices.begin(), devices.end(), device) == devices.end())
                 devices.push_back(std::move(device));
         }
-        auto& fds = scratch.fds;
-        fds.clear();
-        auto& devicePolled = scratch.devicePolled;
-        devicePolled.clear();
+        // Operations bound to the waited events complete in place: this
+        // thread reads their device itself, when the last poll found it
+        // readable (or with news of a hang-up). Then what to watch: a full
+        // receive queue is left to the kernel's buffer until it is read
+        // (watching the device then would only spin; its roomAgain
+        // descriptor is watched instead), and pending writes watch for room
+        // in the driver. Each device has two slots, the events follow.
+        std::optional<Clock::time_point> wake = deadline;
         const Clock::time_point now = Clock::now();
-        for (const auto& device : devices) {
-            std::lock_guard lock(device->mutex);
-            if (device->roomAgainArmed) {
+        fds.resize(2 * devices.size());
+        for (std::size_t d = 0; d < devices.size(); ++d) {
+            Device& device = *devices[d];
+            std::lock_guard lock(device.mutex);
+            const pollfd& last = fds[2 * d];
+            if (d < devicesPolled && last.fd == device.fd.Get() && (last.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+                device.readable = true;
+            if (device.roomAgainArmed) {
                 std::uint64_t value = 0;
-                [[maybe_unused]] const ssize_t n = ::read(device->roomAgain.Get(), &value, sizeof value);
-                device->roomAgainArmed = false;
+                [[maybe_unused]] const ssize_t n = ::read(device.roomAgain.Get(), &value, sizeof value);
+                device.roomAgainArmed = false;
             }
-            Pump(*device, now);
-            if (const auto due = NextDeadline(*device); due && (!wake || *due < *wake))
+            Pump(device, now);
+            if (const auto due = NextDeadline(device); due && (!wake || *due < *wake))
                 wake = due;
-            // A full receive queue is left to the kernel's buffer until it
-            // is read; watching the device then would only spin. Its
-            // roomAgain descriptor is watched instead. Pending writes watch
-            // for room in the driver.
-            device->watchPaused = device->rx.Room() == 0;
-            const bool alive = device->lost == NoError;
-            short events = 0;
-            if (alive && !device->watchPaused)
-                events |= POLLIN;
-            if (alive && !device->writes.empty())
-                events |= POLLOUT;
-            devicePolled.push_back((events & POLLIN) != 0);
-            fds.push_back(pollfd{events != 0 ? device->fd.Get() : -1, events, 0});
-            fds.push_back(pollfd{alive && device->watchPaused ? device->roomAgain.Get() : -1, POLLIN, 0});
+            device.watchPaused = device.rx.Room() == 0;
+            const bool alive = device.lost == NoError;
+            short watch = 0;
+            if (alive && !device.watchPaused)
+                watch |= POLLIN;
+            if (alive && !device.writes.empty())
+                watch |= POLLOUT;
+            fds[2 * d] = pollfd{watch != 0 ? device.fd.Get() : -1, watch, 0};
+            fds[2 * d + 1] = pollfd{alive && device.watchPaused ? device.roomAgain.Get() : -1, POLLIN, 0};
         }
-        if (const auto taken = takeSignalled(true))
-            return {*taken, NoError};
-        auto leave = [&] {
-            for (const auto& event : events) {
-                std::lock_guard lock(event->mutex);
-                --event->sleepers;
+        devicesPolled = devices.size();
+        // Asleep from here on: a signal from now on writes the eventfd.
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            Event& event = *events[i];
+            std::lock_guard lock(event.mutex);
+            if (event.signalled) {
+                leave(i);
+                return take(event, i);
             }
-        };
+            ++event.sleepers;
+            fds.push_back(pollfd{event.fd.Get(), POLLIN, 0});
+        }
         if (deadline && now >= *deadline) {
-            leave();
+            leave(events.size());
             return {WAIT_TIMEOUT, NoError};
-        }
-        for (const auto& event : events) {
-            std::lock_guard lock(event->mutex);
-            // Signalled while nobody slept: arm the descriptor for this sleep.
-            if (event->signalled && !event->fdArmed) {
-                const std::uint64_t one = 1;
-                [[maybe_unused]] const ssize_t n = ::write(event->fd.Get(), &one, sizeof one);
-                event->fdArmed = true;
-            }
-            fds.push_back(pollfd{event->fd.Get(), POLLIN, 0});
         }
 
         timespec timeout{};
@@ -1128,17 +1118,15 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         }
         const int polled = ::ppoll(fds.data(), fds.size(), timeoutPointer, nullptr);
         const TOsError pollError = polled < 0 ? LastError() : NoError;
-        leave();
+        leave(events.size());
         if (polled < 0 && pollError != EINTR)
             return {WAIT_FAILED, pollError};
-        // A device poll found readable has bytes (or news of a hang-up) to
-        // read in the next round.
-        for (std::size_t i = 0; i < devices.size(); ++i) {
-            if (devicePolled[i] && (fds[2 * i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                std::lock_guard lock(devices[i]->mutex);
-                devices[i]->readable = true;
-            }
+        if (polled < 0) {
+            for (pollfd& p : fds)
+                p.revents = 0;
         }
+        // Whatever woke us (an event, a readable device, a deadline) is
+        // looked at in the next round.
     }
 }
 

@@ -24,7 +24,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <unordered_map>
 
 namespace Comm {
@@ -210,7 +209,9 @@ private:
     // (its thread takes that lock to report).
     std::unique_ptr<TInterruptibleWait> UpdateModemWatch(Device& device);
 
-    mutable std::shared_mutex tableMutex_;
+    // Held only for a look-up; a plain mutex costs less than a shared one
+    // for the few threads that ever contend on it.
+    mutable std::mutex tableMutex_;
     std::unordered_map<THandle, std::shared_ptr<Device>> devices_;
     std::unordered_map<THandle, std::shared_ptr<Event>> events_;
     // Handles are never reused, so a stale handle can never reach another object.
