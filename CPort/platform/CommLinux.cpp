@@ -62,12 +62,10 @@ TLinuxCommLayer::~TLinuxCommLayer()
     // Modem watches report through the table: they end before anything is
     // torn down.
     std::vector<std::unique_ptr<TInterruptibleWait>> watches;
-    {
-        std::lock_guard table(tableMutex_);
-        for (auto& [handle, device] : devices_) {
-            std::lock_guard lock(device->mutex);
-            watches.push_back(std::move(device->modemWatch));
-        }
+    for (const auto& device : devices_.All()) {
+        std::lock_guard lock(device->mutex);
+        watches.push_back(std::move(device->modemWatch));
+        watches.push_back(std::move(device->drainWatch));
     }
 }
 
@@ -87,16 +85,12 @@ std::string TLinuxCommLayer::ErrorText(TOsError error) const
 
 std::shared_ptr<TLinuxCommLayer::Device> TLinuxCommLayer::FindDevice(THandle handle) const
 {
-    std::lock_guard table(tableMutex_);
-    const auto found = devices_.find(handle);
-    return found == devices_.end() ? nullptr : found->second;
+    return devices_.Find(handle);
 }
 
 std::shared_ptr<TLinuxCommLayer::Event> TLinuxCommLayer::FindEvent(THandle handle) const
 {
-    std::lock_guard table(tableMutex_);
-    const auto found = events_.find(handle);
-    return found == events_.end() ? nullptr : found->second;
+    return events_.Find(handle);
 }
 
 // ---- Devices ----------------------------------------------------------------
@@ -131,26 +125,24 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
     else
         device->hasModemLines = errno != ENOTTY && errno != EINVAL;
 
-    handle = NewHandle();
-    device->handle = handle;
-    std::lock_guard table(tableMutex_);
-    devices_.emplace(handle, std::move(device));
+    // The handle is known before the device is in the table: its watches
+    // report through it.
+    Device& added = *device;
+    std::lock_guard lock(added.mutex);
+    handle = devices_.Add(std::move(device), NewSerial());
+    if (handle == INVALID_HANDLE_VALUE)
+        return ENFILE;
+    added.handle = handle;
     return NoError;
 }
 
 TOsError TLinuxCommLayer::CloseHandle(THandle handle)
 {
-    std::shared_ptr<Device> closing;
-    {
-        std::lock_guard table(tableMutex_);
-        if (events_.erase(handle) == 1)
-            return NoError;
-        const auto device = devices_.find(handle);
-        if (device == devices_.end())
-            return EBADF;
-        closing = std::move(device->second);
-        devices_.erase(device);
-    }
+    if (events_.Remove(handle))
+        return NoError;
+    const std::shared_ptr<Device> closing = devices_.Remove(handle);
+    if (!closing)
+        return EBADF;
     // The watches end before the descriptor they wait on is closed.
     std::unique_ptr<TInterruptibleWait> watch, drain;
     {
@@ -940,10 +932,8 @@ TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THand
         return LastError();
     event->manualReset = manualReset;
     event->signalled = initialState;
-    handle = NewHandle();
-    std::lock_guard table(tableMutex_);
-    events_.emplace(handle, std::move(event));
-    return NoError;
+    handle = events_.Add(std::move(event), NewSerial());
+    return handle == INVALID_HANDLE_VALUE ? ENFILE : NoError;
 }
 
 void TLinuxCommLayer::Signal(Event& event)

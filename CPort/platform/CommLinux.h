@@ -14,6 +14,7 @@
 // handles has its own lock, held only to look a handle up.
 
 #include "CommLayer.h"
+#include "HandleTable.h"
 #include "InterruptibleWait.h"
 #include "RxQueue.h"
 #include "UniqueFd.h"
@@ -24,7 +25,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 
 namespace Comm {
 
@@ -161,7 +161,7 @@ private:
 
     std::shared_ptr<Device> FindDevice(THandle handle) const;
     std::shared_ptr<Event> FindEvent(THandle handle) const;
-    THandle NewHandle() { return nextHandle_.fetch_add(1, std::memory_order_relaxed); }
+    std::uint64_t NewSerial() { return nextSerial_.fetch_add(1, std::memory_order_relaxed); }
 
     static void Signal(Event& event);
     static void Unsignal(Event& event);
@@ -209,13 +209,11 @@ private:
     // (its thread takes that lock to report).
     std::unique_ptr<TInterruptibleWait> UpdateModemWatch(Device& device);
 
-    // Held only for a look-up; a plain mutex costs less than a shared one
-    // for the few threads that ever contend on it.
-    mutable std::mutex tableMutex_;
-    std::unordered_map<THandle, std::shared_ptr<Device>> devices_;
-    std::unordered_map<THandle, std::shared_ptr<Event>> events_;
-    // Handles are never reused, so a stale handle can never reach another object.
-    std::atomic<THandle> nextHandle_{1};
+    THandleTable<Device> devices_;
+    THandleTable<Event> events_;
+    // Serial numbers of handles: never reused, so a stale handle can never
+    // reach another object.
+    std::atomic<std::uint64_t> nextSerial_{1};
 };
 
 } // namespace Comm
