@@ -74,21 +74,21 @@ void TComThread::Execute()
     // A wait still pending when the loop ends writes its mask when it is
     // completed below: the mask lives as long as the record.
     std::uint32_t mask = 0;
-    // After a failed wait the bytes received before it stay readable.
-    bool keepInput = false;
+    // A wait that failed (the device went away) ends the loop: waiting again
+    // would fail at once, forever. The failure is told once.
+    TOsError failure = NoError;
     try {
         for (;;) {
             mask = 0;
             const TOsError started = layer_.WaitCommEvent(device, mask, overlapped);
             if (started != NoError && started != IoPending) {
-                ReportWaitFailure(started);
-                keepInput = true;
+                failure = started;
                 break;
             }
             const TWaitResult wait = layer_.WaitForMultipleObjects(handles, INFINITE);
             if (wait.Result == WAIT_FAILED) {
-                ReportWaitFailure(wait.Error);
-                keepInput = true;
+                failure = wait.Error;
+                break;
             }
             if (wait.Result != WAIT_OBJECT_0 + 1)
                 break;
@@ -98,10 +98,7 @@ void TComThread::Execute()
                 currentEvents_ = MaskToEvents(mask);
                 DispatchEvents();
             } else if (result != OperationAborted) {
-                // The device went away: waiting again would fail at once,
-                // forever. The loss is told once and the thread ends.
-                ReportWaitFailure(result);
-                keepInput = true;
+                failure = result;
                 break;
             }
             // An aborted wait is a purge or a close at work: the stop
@@ -114,10 +111,13 @@ void TComThread::Execute()
         TCustomComPort* port = port_;
         ownerCalls_.Post([port, message = CurrentExceptionMessage()] { ShowApplicationError(port, message); });
     }
+    if (failure != NoError)
+        ReportWaitFailure(failure);
     // Clearing the mask completes a wait still pending, so nothing refers to
-    // the local record once it is gone.
+    // the local record once it is gone. After a failure the bytes received
+    // before it stay readable.
     layer_.SetCommMask(device, 0);
-    layer_.PurgeComm(device, keepInput ? PURGE_TXCLEAR : PURGE_TXCLEAR | PURGE_RXCLEAR);
+    layer_.PurgeComm(device, failure != NoError ? PURGE_TXCLEAR : PURGE_TXCLEAR | PURGE_RXCLEAR);
     layer_.CloseHandle(overlapped.hEvent);
     ownerCalls_.MarkFinished();
 }
