@@ -675,7 +675,6 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
     const std::shared_ptr<Device> device = FindDevice(handle);
     if (!device)
         return EBADF;
-    std::shared_ptr<Event> event = BindEvent(overlapped.hEvent, device);
     std::lock_guard lock(device->mutex);
     if (device->wait)
         return EINVAL;
@@ -683,7 +682,9 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
     // Events raised before a loss are still reported; after them, the loss.
     if (device->lost != NoError && device->eventHistory == 0)
         return device->lost;
-    device->wait = PendingWait{&overlapped, &mask, std::move(event)};
+    // Bound only once the wait is sure to start: a wait on the event of a
+    // wait that never started must not watch the device.
+    device->wait = PendingWait{&overlapped, &mask, BindEvent(overlapped.hEvent, device)};
     overlapped.Internal = IoPending;
     overlapped.InternalHigh = 0;
     if (device->eventHistory != 0) {
