@@ -1,0 +1,31 @@
+#pragma once
+
+// Small helpers the Linux backend's files share.
+
+#include "CommLayer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+
+namespace Comm {
+
+inline TOsError LastError()
+{
+    return static_cast<TOsError>(errno);
+}
+
+// now + ms, or the clock's last instant when that lies beyond it: a timeout
+// too long for the clock waits as long as the clock allows.
+inline std::chrono::steady_clock::time_point SaturatedDeadline(std::chrono::steady_clock::time_point now,
+                                                               std::uint64_t ms)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto left = Clock::time_point::max() - now;
+    const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+    if (ms >= static_cast<std::uint64_t>(leftMs))
+        return Clock::time_point::max();
+    return now + std::chrono::milliseconds(ms);
+}
+
+} // namespace Comm
