@@ -70,31 +70,15 @@ TEST_F(LineStatus, InputCountAndReadTakeWhatArrived)
 
 TEST_F(LineStatus, FailuresRaiseTheirCodes)
 {
-    struct Case {
-        const char* call;
-        TComErrorCode code;
-        std::function<void()> operation;
-    };
     char buffer[4];
-    const Case cases[] = {
+    ExpectEachFailureRaises({
         {"ClearCommError", ecClearErrorFailed, [&] { port.InputCount(); }},
         {"ClearCommError", ecClearErrorFailed, [&] { port.LastErrors(); }},
         {"GetCommModemStatus", ecModemStatusFailed, [&] { port.Signals(); }},
         {"PurgeComm", ecPurgeFailed, [&] { port.AbortAllAsync(); }},
         {"ReadFile", ecReadFailed, [&] { port.Read(buffer, 4); }},
         {"GetOverlappedResult", ecReadFailed, [&] { port.Read(buffer, 4); }},
-    };
-    for (const Case& c : cases) {
-        device.Fail(c.call, EIO, 1);
-        try {
-            c.operation();
-            ADD_FAILURE() << c.call << " failing raised nothing";
-        } catch (const EComPort& e) {
-            EXPECT_EQ(e.Code(), c.code) << c.call;
-            EXPECT_EQ(e.WinCode(), EIO) << c.call;
-        }
-        EXPECT_LE(device.OpenEvents(), 1u) << c.call << ": a record beyond the port's own was left behind";
-    }
+    });
 }
 
 TEST_F(LineStatus, WithHandlerFailuresAreReportedAndTheOperationsReturnZero)

@@ -51,12 +51,7 @@ TEST_F(Writing, AnAsyncTextWriteCarriesItsOwnCopy)
 
 TEST_F(Writing, FailuresRaiseTheirCodes)
 {
-    struct Case {
-        const char* call;
-        TComErrorCode code;
-        std::function<void()> operation;
-    };
-    const Case cases[] = {
+    ExpectEachFailureRaises({
         {"WriteFile", ecWriteFailed, [&] { port.Write("x", 1); }},
         {"GetOverlappedResult", ecWriteFailed, [&] { port.WriteStr("x"); }},
         {"EscapeCommFunction", ecEscapeFailed, [&] { port.SetDTR(true); }},
@@ -64,18 +59,7 @@ TEST_F(Writing, FailuresRaiseTheirCodes)
         {"TransmitCommChar", ecTransmitFailed, [&] { port.TransmitChar('x'); }},
         {"PurgeComm", ecPurgeFailed, [&] { port.ClearBuffer(false, true); }},
         {"ClearCommError", ecClearErrorFailed, [&] { port.OutputCount(); }},
-    };
-    for (const Case& c : cases) {
-        device.Fail(c.call, EIO, 1);
-        try {
-            c.operation();
-            ADD_FAILURE() << c.call << " failing raised nothing";
-        } catch (const EComPort& e) {
-            EXPECT_EQ(e.Code(), c.code) << c.call;
-            EXPECT_EQ(e.WinCode(), EIO) << c.call;
-        }
-        EXPECT_LE(device.OpenEvents(), 1u) << c.call << ": a record beyond the port's own was left behind";
-    }
+    });
 }
 
 TEST_F(Writing, ANegativeCountOrAClosedPortIsRefusedBeforeTheDevice)
