@@ -258,16 +258,17 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
 
     std::lock_guard lock(device->mutex);
     const Clock::time_point now = Clock::now();
-    Pump(*device, now);
     if (device->reads.empty()) {
+        // The queue first; what it did not hold comes straight from the
+        // driver into the caller's buffer, in the one read a look makes.
         request.done = static_cast<std::uint32_t>(device->rx.Pop(request.buffer, count));
-        // What the queue did not hold comes straight from the driver into the
-        // caller's buffer.
-        if (request.done < count) {
+        if (request.done < count)
             ReadDevice(*device, now, &request);
-            device->above80 = device->rx.Above80();
-        }
+        device->above80 = device->rx.Above80();
         ResumeWatch(*device);
+    } else {
+        // Reads already pending take what arrived first.
+        Pump(*device, now);
     }
 
     auto complete = [&](TOsError status) {
