@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -44,13 +43,13 @@ TCommLayer& DefaultCommLayer()
 
 TLinuxCommLayer::~TLinuxCommLayer()
 {
-    // Modem watches report through the table: they end before anything is
-    // torn down.
-    std::vector<std::unique_ptr<TInterruptibleWait>> watches;
+    // The threads of ports never closed report through the table: they end
+    // before anything is torn down.
     for (const auto& device : devices_.All()) {
-        std::lock_guard lock(device->mutex);
-        watches.push_back(std::move(device->modemWatch));
-        watches.push_back(std::move(device->drainWatch));
+        std::unique_lock lock(device->mutex);
+        device->closed = true;
+        const DeviceThreads threads = TakeThreads(*device);
+        lock.unlock();
     }
 }
 
@@ -78,6 +77,17 @@ std::shared_ptr<TLinuxCommLayer::Event> TLinuxCommLayer::FindEvent(THandle handl
     return events_.Find(handle);
 }
 
+TLinuxCommLayer::LockedDevice TLinuxCommLayer::OpenDevice(THandle handle) const
+{
+    LockedDevice open{FindDevice(handle), {}};
+    if (!open.device)
+        return {};
+    open.lock = std::unique_lock(open.device->mutex);
+    if (open.device->closed)
+        return {};
+    return open;
+}
+
 // ---- Devices ----------------------------------------------------------------
 
 TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
@@ -97,8 +107,8 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
 
     auto device = std::make_shared<Device>();
     device->fd = std::move(fd);
-    device->roomAgain = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!device->roomAgain.Valid())
+    device->serviceWakeup = std::make_unique<TWakeup>();
+    if (!device->serviceWakeup->Valid())
         return LastError();
     serial_icounter_struct counts{};
     device->hasCounters = ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0;
@@ -125,34 +135,34 @@ TOsError TLinuxCommLayer::CloseHandle(THandle handle)
 {
     if (events_.Remove(handle))
         return NoError;
-    const std::shared_ptr<Device> closing = devices_.Remove(handle);
-    if (!closing)
+    const std::shared_ptr<Device> device = FindDevice(handle);
+    if (!device)
         return EBADF;
-    // The watches end before the descriptor they wait on is closed.
-    std::unique_ptr<TInterruptibleWait> watch, drain;
     {
-        std::lock_guard lock(closing->mutex);
-        // Nobody may be left waiting for an operation of a closed device.
-        while (!closing->reads.empty())
-            CompleteRead(*closing, 0, OperationAborted);
-        while (!closing->writes.empty())
-            CompleteWrite(*closing, 0, OperationAborted);
-        if (closing->wait)
-            CompleteWait(*closing, 0, OperationAborted);
-        watch = std::move(closing->modemWatch);
-        drain = std::move(closing->drainWatch);
+        std::lock_guard lock(device->mutex);
+        // From here on no operation starts, and none is left pending.
+        if (device->closed)
+            return EBADF;
+        device->closed = true;
+        while (!device->reads.empty())
+            CompleteRead(*device, 0, OperationAborted);
+        while (!device->writes.empty())
+            CompleteWrite(*device, 0, OperationAborted);
+        if (device->wait)
+            CompleteWait(*device, 0, OperationAborted);
     }
-    watch.reset();
-    drain.reset();
+    EndDevice(*device);
+    // Only now does the handle stop naming the device: a GetOverlappedResult
+    // that no longer finds it reads a record completed before.
+    devices_.Remove(handle);
     return NoError;
 }
 
 TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     TTermios2 tio{};
     if (::ioctl(device->fd.Get(), GetTermios2, &tio) != 0)
         return LastError();
@@ -178,22 +188,20 @@ TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
 
 TOsError TLinuxCommLayer::SetCommTimeouts(THandle handle, const TCommTimeouts& timeouts)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     device->timeouts = timeouts;
     return NoError;
 }
 
 TOsError TLinuxCommLayer::SetupComm(THandle handle, std::uint32_t inQueue, std::uint32_t outQueue)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
-    if (!device)
-        return EBADF;
     if (inQueue > MaxQueueSize || outQueue > MaxQueueSize)
         return EINVAL;
-    std::lock_guard lock(device->mutex);
+    const LockedDevice device = OpenDevice(handle);
+    if (!device)
+        return EBADF;
     // The transmit queue is the kernel's own; only the receive queue is ours.
     if (inQueue != 0)
         device->rx.SetCapacity(inQueue);
@@ -204,10 +212,9 @@ TOsError TLinuxCommLayer::SetupComm(THandle handle, std::uint32_t inQueue, std::
 
 TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     if (flags & PURGE_TXABORT) {
         while (!device->writes.empty())
             CompleteWrite(*device, 0, OperationAborted);
@@ -239,6 +246,10 @@ std::shared_ptr<TLinuxCommLayer::Event> TLinuxCommLayer::BindEvent(THandle handl
         std::lock_guard lock(event->mutex);
         Unsignal(*event);
         event->boundTo = device;
+        ++event->bindings;
+        // A thread already waiting on the event must now watch the device.
+        for (TWakeup* sleeper : event->sleepers)
+            sleeper->Wake();
     }
     return event;
 }
@@ -247,63 +258,74 @@ TOsError TLinuxCommLayer::ReadFile(THandle handle, void* buffer, std::uint32_t c
                                    TOverlapped& overlapped)
 {
     read = 0;
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
     PendingRead request;
     request.overlapped = &overlapped;
     request.buffer = static_cast<std::uint8_t*>(buffer);
     request.count = count;
-    request.event = BindEvent(overlapped.hEvent, device);
+    request.event = BindEvent(overlapped.hEvent, device.device);
 
-    std::lock_guard lock(device->mutex);
     const Clock::time_point now = Clock::now();
-    if (device->reads.empty()) {
-        // The queue first; what it did not hold comes straight from the
-        // driver into the caller's buffer, in the one read a look makes.
-        request.done = static_cast<std::uint32_t>(device->rx.Pop(request.buffer, count));
-        if (request.done < count)
-            ReadDevice(*device, now, &request);
-        device->above80 = device->rx.Above80();
-        ResumeWatch(*device);
-    } else {
-        // Reads already pending take what arrived first.
-        Pump(*device, now);
+    ReadFromQueue(*device, request, now);
+    const TOsError status = StartRead(*device, request, now);
+    if (status == IoPending) {
+        overlapped.Internal = IoPending;
+        overlapped.InternalHigh = request.done;
+        device->reads.push_back(std::move(request));
+        OperationStarted(device.device);
+        return IoPending;
     }
+    read = request.done;
+    FinishOperation(overlapped, request.event.get(), status, request.done, status == NoError);
+    return status;
+}
 
-    auto complete = [&](TOsError status) {
-        read = request.done;
-        FinishOperation(overlapped, request.event.get(), status, request.done, status == NoError);
-        return status;
-    };
+void TLinuxCommLayer::ReadFromQueue(Device& device, PendingRead& request, Clock::time_point now)
+{
+    // Reads already pending take what arrived first; this one gets what is
+    // left beyond them, if they are all served.
+    if (!device.reads.empty())
+        Pump(device, now);
+    if (!device.reads.empty())
+        return;
+    // The queue first; what it did not hold comes straight from the driver
+    // into the caller's buffer, in the one read a look makes.
+    request.done = static_cast<std::uint32_t>(device.rx.Pop(request.buffer, request.count));
+    if (request.done < request.count && MayHoldBytes(device, now, false))
+        ReadDevice(device, now, &request);
+    device.above80 = device.rx.Above80();
+    ResumeWatch(device);
+}
+
+TOsError TLinuxCommLayer::StartRead(Device& device, PendingRead& request, Clock::time_point now)
+{
     // Bytes received before a loss are still delivered; after them, the loss.
-    if (device->lost != NoError && request.done == 0)
-        return complete(device->lost);
-    const TCommTimeouts& t = device->timeouts;
+    if (device.lost != NoError && request.done == 0)
+        return device.lost;
+    const TCommTimeouts& t = device.timeouts;
     const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
                               t.ReadTotalTimeoutConstant == 0;
     const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                            t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
-    if (request.done == count || returnAtOnce || (firstByte && request.done > 0) || device->lost != NoError)
-        return complete(NoError);
+    if (request.done == request.count || returnAtOnce || (firstByte && request.done > 0) || device.lost != NoError)
+        return NoError;
 
     using std::chrono::milliseconds;
     if (firstByte) {
         request.completesAtFirstByte = true;
         request.totalDeadline = now + milliseconds(t.ReadTotalTimeoutConstant);
-    } else {
-        const std::uint64_t total =
-            std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + std::uint64_t{t.ReadTotalTimeoutConstant};
-        if (total > 0)
-            request.totalDeadline = SaturatedDeadline(now, total);
-        if (t.ReadIntervalTimeout != 0)
-            request.interval = milliseconds(t.ReadIntervalTimeout);
-        if (request.done > 0)
-            request.lastByte = now;
+        return IoPending;
     }
-    overlapped.Internal = IoPending;
-    overlapped.InternalHigh = request.done;
-    device->reads.push_back(std::move(request));
+    const std::uint64_t total =
+        std::uint64_t{t.ReadTotalTimeoutMultiplier} * request.count + std::uint64_t{t.ReadTotalTimeoutConstant};
+    if (total > 0)
+        request.totalDeadline = SaturatedDeadline(now, total);
+    if (t.ReadIntervalTimeout != 0)
+        request.interval = milliseconds(t.ReadIntervalTimeout);
+    if (request.done > 0)
+        request.lastByte = now;
     return IoPending;
 }
 
@@ -318,8 +340,8 @@ TOsError TLinuxCommLayer::GetOverlappedResult(THandle handle, TOverlapped& overl
             return result.Error;
     }
     const std::shared_ptr<Device> device = FindDevice(handle);
-    // Closing a device completes its operations: a record of a closed device
-    // is written by nobody any more and holds how its operation ended.
+    // A device leaves the table only after its close completed every
+    // operation: the record of a device no longer there is final.
     if (!device) {
         if (overlapped.Internal == IoPending)
             return EBADF;
@@ -329,7 +351,7 @@ TOsError TLinuxCommLayer::GetOverlappedResult(THandle handle, TOverlapped& overl
     // The record is written by whichever thread completes the operation,
     // under the device's lock.
     std::lock_guard lock(device->mutex);
-    if (overlapped.Internal == IoPending)
+    if (overlapped.Internal == IoPending && !device->closed)
         Pump(*device, Clock::now());
     if (overlapped.Internal == IoPending)
         return IoIncomplete;
@@ -341,10 +363,9 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
 {
     errors = 0;
     stat = TComStat{};
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     Pump(*device, Clock::now());
     if (device->lost != NoError && device->rx.Size() == 0)
         return device->lost;
@@ -363,10 +384,9 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
 TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& status)
 {
     status = 0;
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     if (!device->hasModemLines)
         return NoError;
     int lines = 0;
@@ -387,14 +407,13 @@ TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& stat
 
 TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
-    if (!device)
-        return EBADF;
     // A stopped watch is destroyed after the lock is released: its thread
     // takes the lock to report.
     std::unique_ptr<TInterruptibleWait> stopped, drain;
     {
-        std::lock_guard lock(device->mutex);
+        const LockedDevice device = OpenDevice(handle);
+        if (!device)
+            return EBADF;
         device->eventMask = mask;
         device->eventHistory = 0;
         // Whether the driver holds bytes was only tracked while a mask was set.
@@ -405,6 +424,7 @@ TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
         if (!(mask & EV_TXEMPTY)) {
             drain = std::move(device->drainWatch);
             device->drainRunning = false;
+            ++device->drainNumber;
         }
     }
     return NoError;
@@ -432,10 +452,9 @@ std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& de
 
 void TLinuxCommLayer::ModemLinesChanged(THandle handle)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return;
-    std::lock_guard lock(device->mutex);
     int lines = 0;
     if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
         return;
@@ -458,10 +477,9 @@ void TLinuxCommLayer::ModemLinesChanged(THandle handle)
 TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOverlapped& overlapped)
 {
     mask = 0;
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     if (device->wait)
         return EINVAL;
     Pump(*device, Clock::now());
@@ -470,7 +488,7 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
         return device->lost;
     // Bound only once the wait is sure to start: a wait on the event of a
     // wait that never started must not watch the device.
-    device->wait = PendingWait{&overlapped, &mask, BindEvent(overlapped.hEvent, device)};
+    device->wait = PendingWait{&overlapped, &mask, BindEvent(overlapped.hEvent, device.device)};
     overlapped.Internal = IoPending;
     overlapped.InternalHigh = 0;
     if (device->eventHistory != 0) {
@@ -479,233 +497,6 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
         CompleteWait(*device, events, NoError);
     }
     return device->wait ? IoPending : NoError;
-}
-
-// ---- The pump ---------------------------------------------------------------
-
-void TLinuxCommLayer::Pump(Device& device, Clock::time_point now)
-{
-    ReadDevice(device, now, device.reads.empty() ? nullptr : &device.reads.front());
-    FeedReads(device, now);
-    CompleteDueReads(device, now);
-    if (!device.writes.empty())
-        PumpWrites(device, now);
-}
-
-void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now, PendingRead* target)
-{
-    if (device.lost != NoError || (!device.readable && device.eventMask != 0))
-        return;
-    const bool dropNulls = device.dcb.Flags & dcb_NullDiscard;
-    const bool wantFlag = device.eventMask & EV_RXFLAG;
-    const auto flag = static_cast<std::uint8_t>(device.dcb.EvtChar);
-    std::uint32_t events = 0;
-    while (device.rx.Room() > 0) {
-        // A pending read whose bytes would come first takes them directly;
-        // what does not fit goes on into the queue. Discarding nulls keeps
-        // the bytes in the queue, where they are compacted.
-        iovec segments[3];
-        int parts = 0;
-        std::size_t direct = 0;
-        if (target && !dropNulls && device.rx.Size() == 0 && target->done < target->count) {
-            direct = target->count - target->done;
-            segments[parts++] = iovec{target->buffer + target->done, direct};
-        }
-        parts += device.rx.FreeSegments(segments + parts);
-        std::size_t wanted = 0;
-        for (int i = 0; i < parts; ++i)
-            wanted += segments[i].iov_len;
-
-        const ssize_t n = ::readv(device.fd.Get(), segments, parts);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            device.readable = false;
-            break;
-        }
-        // With VMIN 1 an empty line fails with EAGAIN, so end of file (0)
-        // means a hang-up.
-        if (n <= 0) {
-            // The device went away (a pseudo-terminal's other end closed, a
-            // USB adapter pulled): stop watching it, or poll would spin.
-            device.lost = n < 0 ? LastError() : EIO;
-            break;
-        }
-        const auto got = static_cast<std::size_t>(n);
-        const std::size_t toTarget = std::min(got, direct);
-        std::size_t toQueue = got - toTarget;
-        if (toTarget > 0) {
-            if (wantFlag && std::memchr(target->buffer + target->done, flag, toTarget))
-                events |= EV_RXFLAG;
-            target->done += static_cast<std::uint32_t>(toTarget);
-            target->lastByte = now;
-            if (target->overlapped)
-                target->overlapped->InternalHigh = target->done;
-        }
-        if (toQueue > 0) {
-            device.rx.Commit(toQueue);
-            if (dropNulls)
-                toQueue = device.rx.DiscardNulls(toQueue);
-            if (wantFlag && toQueue > 0) {
-                std::span<std::uint8_t> spans[2];
-                const int count = device.rx.LastSpans(toQueue, spans);
-                for (int i = 0; i < count; ++i) {
-                    if (std::memchr(spans[i].data(), flag, spans[i].size()))
-                        events |= EV_RXFLAG;
-                }
-            }
-        }
-        if (toTarget + toQueue > 0)
-            events |= EV_RXCHAR;
-        // A short read emptied the driver's queue; poll reports what comes next.
-        if (got < wanted) {
-            device.readable = false;
-            break;
-        }
-        target = nullptr;
-    }
-    if (events & EV_RXCHAR) {
-        ReadLineCounters(device);
-        const bool above80 = device.rx.Above80();
-        if (above80 && !device.above80)
-            events |= EV_RX80FULL;
-        device.above80 = above80;
-    }
-    if (device.errorWord & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))
-        events |= EV_ERR;
-    if (device.errorWord & CE_BREAK)
-        events |= EV_BREAK;
-    RaiseEvents(device, events);
-    // A wait that the events above did not complete learns of the loss.
-    if (device.lost != NoError && device.wait)
-        CompleteWait(device, 0, device.lost);
-}
-
-void TLinuxCommLayer::ReadLineCounters(Device& device)
-{
-    if (!device.hasCounters)
-        return;
-    serial_icounter_struct counts{};
-    if (::ioctl(device.fd.Get(), TIOCGICOUNT, &counts) != 0)
-        return;
-    LineCounters& last = device.counters;
-    if (counts.frame != last.frame)
-        device.errorWord |= CE_FRAME;
-    if (counts.overrun != last.overrun)
-        device.errorWord |= CE_OVERRUN;
-    if (counts.parity != last.parity)
-        device.errorWord |= CE_RXPARITY;
-    if (counts.brk != last.brk)
-        device.errorWord |= CE_BREAK;
-    if (counts.buf_overrun != last.bufOverrun)
-        device.errorWord |= CE_RXOVER;
-    last = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
-}
-
-void TLinuxCommLayer::RaiseEvents(Device& device, std::uint32_t events)
-{
-    device.eventHistory |= events & device.eventMask;
-    if (device.wait && device.eventHistory != 0) {
-        const std::uint32_t history = device.eventHistory;
-        device.eventHistory = 0;
-        CompleteWait(device, history, NoError);
-    }
-}
-
-void TLinuxCommLayer::FeedReads(Device& device, Clock::time_point now)
-{
-    if (device.reads.empty() || device.rx.Size() == 0)
-        return;
-    for (PendingRead& read : device.reads) {
-        if (device.rx.Size() == 0)
-            break;
-        const std::size_t taken = device.rx.Pop(read.buffer + read.done, read.count - read.done);
-        read.done += static_cast<std::uint32_t>(taken);
-        read.overlapped->InternalHigh = read.done;
-        if (taken > 0)
-            read.lastByte = now;
-    }
-    device.above80 = device.rx.Above80();
-    ResumeWatch(device);
-}
-
-void TLinuxCommLayer::ResumeWatch(Device& device)
-{
-    if (!device.watchPaused || device.rx.Room() == 0)
-        return;
-    device.watchPaused = false;
-    if (!device.roomAgainArmed) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(device.roomAgain.Get(), &one, sizeof one);
-        device.roomAgainArmed = true;
-    }
-}
-
-void TLinuxCommLayer::CompleteDueReads(Device& device, Clock::time_point now)
-{
-    for (std::size_t i = 0; i < device.reads.size();) {
-        const PendingRead& read = device.reads[i];
-        const bool full = read.done == read.count;
-        const bool firstByte = read.completesAtFirstByte && read.done > 0;
-        const bool total = read.totalDeadline && now >= *read.totalDeadline;
-        const bool interval = read.interval && read.lastByte && now - *read.lastByte >= *read.interval;
-        if (full || firstByte || total || interval)
-            CompleteRead(device, i, NoError);
-        else if (device.lost != NoError)
-            // What arrived before the loss is delivered; a read that got
-            // nothing fails with it.
-            CompleteRead(device, i, read.done > 0 ? NoError : device.lost);
-        else
-            ++i;
-    }
-}
-
-void TLinuxCommLayer::CompleteRead(Device& device, std::size_t index, TOsError status)
-{
-    PendingRead read = std::move(device.reads[index]);
-    device.reads.erase(device.reads.begin() + static_cast<std::ptrdiff_t>(index));
-    FinishOperation(*read.overlapped, read.event.get(), status, read.done, true);
-}
-
-void TLinuxCommLayer::CompleteWait(Device& device, std::uint32_t mask, TOsError status)
-{
-    PendingWait wait = std::move(*device.wait);
-    device.wait.reset();
-    *wait.mask = mask;
-    FinishOperation(*wait.overlapped, wait.event.get(), status, 0, true);
-}
-
-void TLinuxCommLayer::FinishOperation(TOverlapped& overlapped, Event* event, TOsError status, std::uint32_t done,
-                                      bool signal)
-{
-    overlapped.Internal = status;
-    overlapped.InternalHigh = done;
-    if (!event)
-        return;
-    std::lock_guard lock(event->mutex);
-    event->boundTo.reset();
-    if (signal)
-        Signal(*event);
-}
-
-std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::NextDeadline(const Device& device)
-{
-    std::optional<Clock::time_point> next;
-    auto consider = [&](Clock::time_point t) {
-        if (!next || t < *next)
-            next = t;
-    };
-    for (const PendingRead& read : device.reads) {
-        if (read.totalDeadline)
-            consider(*read.totalDeadline);
-        if (read.interval && read.lastByte)
-            consider(*read.lastByte + *read.interval);
-    }
-    for (const PendingWrite& write : device.writes) {
-        if (write.deadline)
-            consider(*write.deadline);
-    }
-    return next;
 }
 
 } // namespace Comm

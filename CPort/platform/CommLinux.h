@@ -1,13 +1,19 @@
 #pragma once
 
 // The Linux backend of the communications layer: tty devices through termios
-// and ioctl, event objects on eventfd, waits on poll.
+// and ioctl, event objects that wake their sleepers through each sleeper's own
+// eventfd, waits on poll.
 //
-// Overlapped operations have no thread of their own. A thread that waits on
-// the event of a pending read or event wait also watches that operation's
-// device, reads what arrived into the receive queue (or straight into the
-// pending read's buffer) and completes the operation in place. So a byte
-// reaches the waiting thread with no hand-off, and an idle port wakes nobody.
+// A thread that waits on the event of a pending read or event wait also
+// watches that operation's device: it reads what arrived into the receive
+// queue (or straight into the pending read's buffer) and completes the
+// operation in place, so a byte reaches the waiting thread with no hand-off
+// and an idle port wakes nobody. Whoever changes what a watcher must watch (a
+// new operation, a new deadline, room in the queue) wakes it. Reads and
+// writes that nobody watches are driven by the device's service thread, as a
+// driver would drive them; a pending event wait alone does not start it,
+// because its outcome follows from the device's state, which every call that
+// could observe the wait brings up to date first.
 //
 // Each device and each event object has a lock of its own; a device's lock
 // is taken before an event's, never the other way round. The table of
@@ -18,13 +24,17 @@
 #include "InterruptibleWait.h"
 #include "RxQueue.h"
 #include "UniqueFd.h"
+#include "Wakeup.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace Comm {
 
@@ -65,21 +75,18 @@ private:
     using Clock = std::chrono::steady_clock;
     struct Device;
 
-    // The state lives in the flag, under the event's lock; the eventfd only
-    // wakes threads that sleep in poll.
+    // The state lives in the flag, under the event's lock.
     struct Event {
         std::mutex mutex;
-        UniqueFd fd;
         bool manualReset = true;
         bool signalled = false;
-        // Threads asleep in poll on this event, and whether the eventfd has
-        // been written for them: a thread that signals an event nobody
-        // sleeps on spends no system call on it.
-        int sleepers = 0;
-        bool fdArmed = false;
+        // Threads asleep on this event; signalling it wakes each of them.
+        std::vector<TWakeup*> sleepers;
         // The device whose pending operation will signal this event: a
-        // thread waiting on the event watches that device.
+        // thread waiting on the event watches that device. The count of
+        // bindings tells a waiter that the binding changed while it looked.
         std::weak_ptr<Device> boundTo;
+        std::uint64_t bindings = 0;
     };
 
     struct PendingRead {
@@ -117,6 +124,8 @@ private:
         std::mutex mutex;
         THandle handle = INVALID_HANDLE_VALUE;
         UniqueFd fd;
+        // Set when CloseHandle begins: no operation starts after it.
+        bool closed = false;
         RxQueue rx;
         TDCB dcb{};
         TCommTimeouts timeouts{};
@@ -130,16 +139,22 @@ private:
         // reads EAGAIN when empty): it is no longer watched.
         TOsError lost = NoError;
         // False once a read found the driver's queue empty, true again when
-        // poll reports the device readable. While an event mask is set a
-        // thread will poll the device again, so the driver is read only when
-        // it has something; without one every look reads it.
+        // a watcher's poll reports the device readable. A watcher trusts it
+        // (its poll will report what comes next); any other look trusts it
+        // only just after the read that found the queue empty.
         bool readable = true;
-        // A waiter leaves a device with a full queue out of its poll (the
-        // kernel keeps the bytes); once the queue has room again this eventfd
-        // wakes it to watch the device again.
-        UniqueFd roomAgain;
+        std::optional<Clock::time_point> foundEmptyAt;
+        // Threads whose poll watches this device; a close waits until they
+        // have left, as poll holds the open file.
+        std::vector<TWakeup*> watchers;
+        std::condition_variable watchersLeft;
+        // A full receive queue is left out of the watch (the kernel keeps the
+        // bytes); once it has room again the watchers are woken.
         bool watchPaused = false;
-        bool roomAgainArmed = false;
+        // The thread that drives reads and writes nobody watches.
+        std::thread service;
+        std::unique_ptr<TWakeup> serviceWakeup;
+        bool serviceWatching = false;
         // Modem input lines: poll cannot watch them, so while an event mask
         // asks for them a thread of their own waits in TIOCMIWAIT.
         bool hasModemLines = false;
@@ -150,37 +165,90 @@ private:
         // Writes the driver has not taken whole yet, in order; the device is
         // watched for room while there are any.
         std::deque<PendingWrite> writes;
-        // Bytes went to the driver since its output queue was last seen
-        // empty: the next empty queue raises EV_TXEMPTY.
+        // Bytes went to the driver since the transmitter was last seen
+        // empty: the next time it is, EV_TXEMPTY is raised.
         bool txSinceEmpty = false;
-        // While the driver still transmits after the last write, a thread of
-        // its own waits in tcdrain; it ends once the queue is empty.
+        // While the transmitter still sends after the last write, a thread of
+        // its own waits in tcdrain. Each wait has a number, so that the
+        // report of one that was replaced changes nothing.
         std::unique_ptr<TInterruptibleWait> drainWatch;
         bool drainRunning = false;
+        std::uint64_t drainNumber = 0;
+        // Raising a break waits in the driver for its output to leave; the
+        // wait runs on a thread of its own so that the caller never waits.
+        std::unique_ptr<TInterruptibleWait> breakWatch;
     };
+
+    // The threads a device may run, taken out under its lock and stopped
+    // after it is released: each takes the lock to report.
+    struct DeviceThreads {
+        DeviceThreads() = default;
+        DeviceThreads(DeviceThreads&&) = default;
+        ~DeviceThreads();
+        std::unique_ptr<TInterruptibleWait> modem, drain, brk;
+        std::thread service;
+    };
+    struct Waiting;
 
     std::shared_ptr<Device> FindDevice(THandle handle) const;
     std::shared_ptr<Event> FindEvent(THandle handle) const;
     std::uint64_t NewSerial() { return nextSerial_.fetch_add(1, std::memory_order_relaxed); }
 
+    // A device found open, with its lock held; the lock is released before
+    // the reference goes.
+    struct LockedDevice {
+        std::shared_ptr<Device> device;
+        std::unique_lock<std::mutex> lock;
+        explicit operator bool() const { return device != nullptr; }
+        Device* operator->() const { return device.get(); }
+        Device& operator*() const { return *device; }
+    };
+    LockedDevice OpenDevice(THandle handle) const;
+
     static void Signal(Event& event);
     static void Unsignal(Event& event);
     // The event of an operation started on device, bound to it until the
-    // operation completes.
+    // operation completes; a thread already waiting on it is woken to watch
+    // the device.
     std::shared_ptr<Event> BindEvent(THandle handle, const std::shared_ptr<Device>& device) const;
 
+    // Something a watcher of the device must know changed: wakes them all.
+    static void WakeWatchers(Device& device);
+    // An operation went pending: when no thread watches the device, its
+    // service thread takes over.
+    void OperationStarted(const std::shared_ptr<Device>& device);
+    static void LeaveWatch(Device& device, TWakeup& watcher);
+    // What a watcher polls the device for: nothing once it is closed or lost.
+    static short WatchFor(Device& device);
+    void ServeDevice(const std::shared_ptr<Device>& device);
+    // Everything a device runs, stopped; the device is closed and no watcher
+    // is left in poll on it when this returns.
+    void EndDevice(Device& device);
+    static DeviceThreads TakeThreads(Device& device);
+    // Whether a look at the device should read the driver: a watcher knows
+    // from its poll, anyone else only just after the driver was found empty.
+    static bool MayHoldBytes(const Device& device, Clock::time_point now, bool watcher);
+
     // Reads what the device has into the receive queue, raises the line
-    // events it means and completes the operations that are now due.
-    void Pump(Device& device, Clock::time_point now);
-    // Reads the driver's queue when it may hold bytes; straight into target's
-    // buffer while the receive queue is empty.
+    // events it means and completes the operations that are now due. A
+    // watcher pumps knowing its poll reports new bytes.
+    void Pump(Device& device, Clock::time_point now, bool watcher = false);
+    // Reads the driver's queue; straight into target's buffer while the
+    // receive queue is empty.
     static void ReadDevice(Device& device, Clock::time_point now, PendingRead* target);
+    // One read of the driver into target and the receive queue; the events
+    // it raises. False when the driver had no more.
+    static bool ReadOnce(Device& device, Clock::time_point now, PendingRead*& target, std::uint32_t& events);
+    static std::uint32_t QueueEvents(Device& device, std::size_t added);
+    // Queued bytes for a read: those behind the pending reads that come first.
+    void ReadFromQueue(Device& device, PendingRead& request, Clock::time_point now);
+    static TOsError StartRead(Device& device, PendingRead& request, Clock::time_point now);
     static void ReadLineCounters(Device& device);
     static void RaiseEvents(Device& device, std::uint32_t events);
     static void FeedReads(Device& device, Clock::time_point now);
     static void CompleteDueReads(Device& device, Clock::time_point now);
     static void CompleteRead(Device& device, std::size_t index, TOsError status);
-    // After the receive queue was emptied or grew: wakes a waiter that
+    // After the receive queue was emptied or grew: wakes the watchers that
     // stopped watching the device while it was full.
     static void ResumeWatch(Device& device);
     static void CompleteWait(Device& device, std::uint32_t mask, TOsError status);
@@ -198,10 +266,17 @@ private:
     // empty, or starts the wait for it to drain.
     void WatchOutputDrain(Device& device);
     // The drain wait's report; false ends its thread.
-    bool OutputDrained(THandle handle);
+    bool OutputDrained(THandle handle, std::uint64_t number, bool failed);
+    // Whether the last character has left: the driver's queue is empty and,
+    // where the driver tells, so is the transmitter.
+    static bool TransmitterEmpty(int fd);
+    // Lets what the driver accepted leave before the device closes, unless
+    // the line holds it back: then it is discarded.
+    static void DrainBeforeClose(int fd);
     // The bytes of pending writes the driver has not taken, and what its own
     // output queue holds.
     static std::uint32_t OutputCount(Device& device);
+    static TOsError RaiseBreak(Device& device);
     static std::optional<Clock::time_point> NextDeadline(const Device& device);
     void ModemLinesChanged(THandle handle);
     // Starts the modem-line watch when the mask asks for it; returns a watch

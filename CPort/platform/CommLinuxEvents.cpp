@@ -5,11 +5,10 @@
 #include "CommLinuxSupport.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace Comm {
 
@@ -17,11 +16,7 @@ namespace Comm {
 
 TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THandle& handle)
 {
-    handle = INVALID_HANDLE_VALUE;
     auto event = std::make_shared<Event>();
-    event->fd = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!event->fd.Valid())
-        return LastError();
     event->manualReset = manualReset;
     event->signalled = initialState;
     handle = events_.Add(std::move(event), NewSerial());
@@ -33,21 +28,13 @@ void TLinuxCommLayer::Signal(Event& event)
     if (event.signalled)
         return;
     event.signalled = true;
-    if (event.sleepers > 0 && !event.fdArmed) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(event.fd.Get(), &one, sizeof one);
-        event.fdArmed = true;
-    }
+    for (TWakeup* sleeper : event.sleepers)
+        sleeper->Wake();
 }
 
 void TLinuxCommLayer::Unsignal(Event& event)
 {
     event.signalled = false;
-    if (event.fdArmed) {
-        std::uint64_t value = 0;
-        [[maybe_unused]] const ssize_t n = ::read(event.fd.Get(), &value, sizeof value);
-        event.fdArmed = false;
-    }
 }
 
 TOsError TLinuxCommLayer::SetEvent(THandle handle)
@@ -70,24 +57,133 @@ TOsError TLinuxCommLayer::ResetEvent(THandle handle)
     return NoError;
 }
 
-namespace {
-
-// The objects one wait works on, kept per thread so that a wait allocates
-// nothing once the thread has waited before; emptied on every way out.
-template <typename EventPtr, typename DevicePtr>
-struct WaitScratch {
-    std::vector<EventPtr> events;
-    std::vector<DevicePtr> devices;
+// One call of WaitForMultipleObjects: the events, the devices their
+// operations are bound to, and the poll set (one slot per device, then the
+// thread's wake-up). Kept per thread, so that a wait allocates nothing once
+// the thread has waited before.
+struct TLinuxCommLayer::Waiting {
+    TWakeup wakeup;
+    std::vector<std::shared_ptr<Event>> events;
+    std::vector<std::uint64_t> bindings;
+    std::vector<std::shared_ptr<Device>> devices;
     std::vector<pollfd> fds;
+    std::size_t asleepOn = 0;
+
+    // The first signalled event, taken; else the devices to watch.
+    std::optional<TWaitResult> FirstSignalled();
+    // Looks at each device as its watcher; the earliest deadline of its
+    // operations.
+    std::optional<Clock::time_point> WatchDevices(TLinuxCommLayer& layer, Clock::time_point now);
+    // Registers this thread on every event: a signal from now on wakes it.
+    // An event signalled meanwhile is taken; false when a binding changed
+    // since the devices were chosen.
+    bool FallAsleep(std::optional<TWaitResult>& taken);
+    // Leaves every event and device, keeping what the poll reported.
+    void Leave();
     void Clear()
     {
         events.clear();
+        bindings.clear();
         devices.clear();
         fds.clear();
+        asleepOn = 0;
     }
 };
 
+namespace {
+
+// Takes a signalled event: an auto-reset one goes to exactly one waiter.
+template <typename Event>
+TWaitResult Take(Event& event, std::size_t index)
+{
+    if (!event.manualReset)
+        event.signalled = false;
+    return TWaitResult{static_cast<std::uint32_t>(WAIT_OBJECT_0 + index), NoError};
+}
+
 } // namespace
+
+std::optional<TWaitResult> TLinuxCommLayer::Waiting::FirstSignalled()
+{
+    devices.clear();
+    bindings.clear();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        Event& event = *events[i];
+        std::shared_ptr<Device> device;
+        {
+            std::lock_guard lock(event.mutex);
+            if (event.signalled)
+                return Take(event, i);
+            device = event.boundTo.lock();
+            bindings.push_back(event.bindings);
+        }
+        if (device && std::find(devices.begin(), devices.end(), device) == devices.end())
+            devices.push_back(std::move(device));
+    }
+    return std::nullopt;
+}
+
+std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::Waiting::WatchDevices(TLinuxCommLayer& layer,
+                                                                                        Clock::time_point now)
+{
+    // Operations bound to the waited events complete in place: this thread
+    // reads their device itself, when its last poll found it readable.
+    std::optional<Clock::time_point> wake;
+    fds.clear();
+    for (const std::shared_ptr<Device>& shared : devices) {
+        Device& device = *shared;
+        std::lock_guard lock(device.mutex);
+        short watch = 0;
+        if (!device.closed) {
+            device.watchers.push_back(&wakeup);
+            layer.Pump(device, now, true);
+            if (const auto due = NextDeadline(device); due && (!wake || *due < *wake))
+                wake = due;
+            watch = WatchFor(device);
+        }
+        fds.push_back(pollfd{watch != 0 ? device.fd.Get() : -1, watch, 0});
+    }
+    fds.push_back(pollfd{wakeup.Fd(), POLLIN, 0});
+    return wake;
+}
+
+bool TLinuxCommLayer::Waiting::FallAsleep(std::optional<TWaitResult>& taken)
+{
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        Event& event = *events[i];
+        std::lock_guard lock(event.mutex);
+        if (event.signalled) {
+            taken = Take(event, i);
+            return true;
+        }
+        // Bound to a device after the devices were chosen: choose again.
+        if (event.bindings != bindings[i])
+            return false;
+        event.sleepers.push_back(&wakeup);
+        asleepOn = i + 1;
+    }
+    return true;
+}
+
+void TLinuxCommLayer::Waiting::Leave()
+{
+    for (std::size_t i = 0; i < asleepOn; ++i) {
+        Event& event = *events[i];
+        std::lock_guard lock(event.mutex);
+        const auto found = std::find(event.sleepers.begin(), event.sleepers.end(), &wakeup);
+        if (found != event.sleepers.end())
+            event.sleepers.erase(found);
+    }
+    asleepOn = 0;
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+        Device& device = *devices[d];
+        std::lock_guard lock(device.mutex);
+        if (fds[d].revents & (POLLIN | POLLHUP | POLLERR))
+            device.readable = true;
+        LeaveWatch(device, wakeup);
+    }
+    wakeup.Consume((fds.back().revents & POLLIN) != 0);
+}
 
 TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> handles, std::uint32_t timeoutMs)
 {
@@ -95,120 +191,40 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
     if (timeoutMs != INFINITE)
         deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
-    thread_local WaitScratch<std::shared_ptr<Event>, std::shared_ptr<Device>> scratch;
+    thread_local Waiting waiting;
     struct Cleared {
-        ~Cleared() { scratch.Clear(); }
+        ~Cleared() { waiting.Clear(); }
     } cleared;
-    auto& events = scratch.events;
-    auto& devices = scratch.devices;
-    auto& fds = scratch.fds;
+    if (!waiting.wakeup.Valid())
+        return {WAIT_FAILED, EMFILE};
     for (const THandle handle : handles) {
         std::shared_ptr<Event> event = FindEvent(handle);
         if (!event)
             return {WAIT_FAILED, EBADF};
-        events.push_back(std::move(event));
+        waiting.events.push_back(std::move(event));
     }
-    // Takes a signalled event: an auto-reset one goes to exactly one waiter.
-    auto take = [](Event& event, std::size_t index) {
-        if (!event.manualReset)
-            Unsignal(event);
-        return TWaitResult{static_cast<std::uint32_t>(WAIT_OBJECT_0 + index), NoError};
-    };
-    auto leave = [&](std::size_t count) {
-        for (std::size_t j = 0; j < count; ++j) {
-            std::lock_guard lock(events[j]->mutex);
-            --events[j]->sleepers;
-        }
-    };
-
-    std::size_t devicesPolled = 0;
     for (;;) {
-        // The first signalled event wins; the devices whose operations the
-        // events wait for are found on the way.
-        devices.clear();
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            Event& event = *events[i];
-            std::shared_ptr<Device> device;
-            {
-                std::lock_guard lock(event.mutex);
-                if (event.signalled)
-                    return take(event, i);
-                device = event.boundTo.lock();
-            }
-            if (device && std::find(devices.begin(), devices.end(), device) == devices.end())
-                devices.push_back(std::move(device));
-        }
-        // Operations bound to the waited events complete in place: this
-        // thread reads their device itself, when the last poll found it
-        // readable (or with news of a hang-up). Then what to watch: a full
-        // receive queue is left to the kernel's buffer until it is read
-        // (watching the device then would only spin; its roomAgain
-        // descriptor is watched instead), and pending writes watch for room
-        // in the driver. Each device has two slots, the events follow.
-        std::optional<Clock::time_point> wake = deadline;
+        if (const std::optional<TWaitResult> taken = waiting.FirstSignalled())
+            return *taken;
         const Clock::time_point now = Clock::now();
-        fds.resize(2 * devices.size());
-        for (std::size_t d = 0; d < devices.size(); ++d) {
-            Device& device = *devices[d];
-            std::lock_guard lock(device.mutex);
-            const pollfd& last = fds[2 * d];
-            if (d < devicesPolled && last.fd == device.fd.Get() && (last.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
-                device.readable = true;
-            if (device.roomAgainArmed) {
-                std::uint64_t value = 0;
-                [[maybe_unused]] const ssize_t n = ::read(device.roomAgain.Get(), &value, sizeof value);
-                device.roomAgainArmed = false;
-            }
-            Pump(device, now);
-            if (const auto due = NextDeadline(device); due && (!wake || *due < *wake))
-                wake = due;
-            device.watchPaused = device.rx.Room() == 0;
-            const bool alive = device.lost == NoError;
-            short watch = 0;
-            if (alive && !device.watchPaused)
-                watch |= POLLIN;
-            if (alive && !device.writes.empty())
-                watch |= POLLOUT;
-            fds[2 * d] = pollfd{watch != 0 ? device.fd.Get() : -1, watch, 0};
-            fds[2 * d + 1] = pollfd{alive && device.watchPaused ? device.roomAgain.Get() : -1, POLLIN, 0};
+        std::optional<Clock::time_point> wake = waiting.WatchDevices(*this, now);
+        if (deadline && (!wake || *deadline < *wake))
+            wake = deadline;
+        std::optional<TWaitResult> taken;
+        TOsError error = NoError;
+        if (waiting.FallAsleep(taken) && !taken) {
+            if (deadline && now >= *deadline)
+                taken = TWaitResult{WAIT_TIMEOUT, NoError};
+            else
+                error = PollUntil(waiting.fds, wake);
         }
-        devicesPolled = devices.size();
-        // Asleep from here on: a signal from now on writes the eventfd.
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            Event& event = *events[i];
-            std::lock_guard lock(event.mutex);
-            if (event.signalled) {
-                leave(i);
-                return take(event, i);
-            }
-            ++event.sleepers;
-            fds.push_back(pollfd{event.fd.Get(), POLLIN, 0});
-        }
-        if (deadline && now >= *deadline) {
-            leave(events.size());
-            return {WAIT_TIMEOUT, NoError};
-        }
-
-        timespec timeout{};
-        timespec* timeoutPointer = nullptr;
-        if (wake) {
-            const auto left = std::max(Clock::duration::zero(), *wake - Clock::now());
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
-            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
-            timeoutPointer = &timeout;
-        }
-        const int polled = ::ppoll(fds.data(), fds.size(), timeoutPointer, nullptr);
-        const TOsError pollError = polled < 0 ? LastError() : NoError;
-        leave(events.size());
-        if (polled < 0 && pollError != EINTR)
-            return {WAIT_FAILED, pollError};
-        if (polled < 0) {
-            for (pollfd& p : fds)
-                p.revents = 0;
-        }
-        // Whatever woke us (an event, a readable device, a deadline) is
-        // looked at in the next round.
+        // Whatever woke us (an event, a readable device, a deadline, a
+        // change to what to watch) is looked at in the next round.
+        waiting.Leave();
+        if (taken)
+            return *taken;
+        if (error != NoError)
+            return {WAIT_FAILED, error};
     }
 }
 

@@ -7,6 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <span>
+
+#include <poll.h>
 
 namespace Comm {
 
@@ -27,5 +31,9 @@ inline std::chrono::steady_clock::time_point SaturatedDeadline(std::chrono::stea
         return Clock::time_point::max();
     return now + std::chrono::milliseconds(ms);
 }
+
+// Sleeps in poll on fds until one is ready or the deadline passes (none:
+// no limit). An interrupted poll counts as a wake-up with nothing ready.
+TOsError PollUntil(std::span<pollfd> fds, std::optional<std::chrono::steady_clock::time_point> deadline);
 
 } // namespace Comm

@@ -19,16 +19,15 @@ TOsError TLinuxCommLayer::WriteFile(THandle handle, const void* buffer, std::uin
                                     TOverlapped& overlapped)
 {
     written = 0;
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
     PendingWrite request;
     request.overlapped = &overlapped;
-    request.event = BindEvent(overlapped.hEvent, device);
+    request.event = BindEvent(overlapped.hEvent, device.device);
     request.data = static_cast<const std::uint8_t*>(buffer);
     request.count = count;
 
-    std::lock_guard lock(device->mutex);
     auto complete = [&](TOsError status) {
         written = request.done;
         FinishOperation(overlapped, request.event.get(), status, request.done, status == NoError);
@@ -55,6 +54,7 @@ TOsError TLinuxCommLayer::WriteFile(THandle handle, const void* buffer, std::uin
     overlapped.Internal = IoPending;
     overlapped.InternalHigh = request.done;
     device->writes.push_back(std::move(request));
+    OperationStarted(device.device);
     return IoPending;
 }
 
@@ -114,8 +114,7 @@ void TLinuxCommLayer::WatchOutputDrain(Device& device)
 {
     if (!device.txSinceEmpty || !device.writes.empty() || !(device.eventMask & EV_TXEMPTY) || device.drainRunning)
         return;
-    int queued = 0;
-    if (::ioctl(device.fd.Get(), TIOCOUTQ, &queued) != 0 || queued == 0) {
+    if (TransmitterEmpty(device.fd.Get())) {
         device.txSinceEmpty = false;
         RaiseEvents(device, EV_TXEMPTY);
         return;
@@ -124,27 +123,40 @@ void TLinuxCommLayer::WatchOutputDrain(Device& device)
     // joined here.
     device.drainWatch.reset();
     device.drainRunning = true;
+    const std::uint64_t number = ++device.drainNumber;
     const int fd = device.fd.Get();
     const THandle handle = device.handle;
-    device.drainWatch = std::make_unique<TInterruptibleWait>([fd] { return ::tcdrain(fd); },
-                                                             [this, handle] { return OutputDrained(handle); });
+    // The wait and its report run on the same thread, one after the other.
+    auto failed = std::make_shared<bool>(false);
+    device.drainWatch = std::make_unique<TInterruptibleWait>(
+        [fd, failed] {
+            const int result = ::tcdrain(fd);
+            if (result != 0 && errno == EINTR)
+                return -1;
+            *failed = result != 0;
+            return 0;
+        },
+        [this, handle, number, failed] { return OutputDrained(handle, number, *failed); });
 }
 
-bool TLinuxCommLayer::OutputDrained(THandle handle)
+bool TLinuxCommLayer::OutputDrained(THandle handle, std::uint64_t number, bool failed)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
-    if (!device)
+    const LockedDevice device = OpenDevice(handle);
+    // A wait that was replaced or stopped reports nothing.
+    if (!device || number != device->drainNumber)
         return false;
-    std::lock_guard lock(device->mutex);
-    int queued = 0;
+    if (!device->writes.empty()) {
+        // The pump starts the next wait once the driver has taken them.
+        device->drainRunning = false;
+        return false;
+    }
+    const bool empty = TransmitterEmpty(device->fd.Get());
     // Written again meanwhile: drain again.
-    if (device->writes.empty() && ::ioctl(device->fd.Get(), TIOCOUTQ, &queued) == 0 && queued > 0)
+    if (!empty && !failed)
         return true;
     device->drainRunning = false;
-    // A write still pending starts the next wait when the driver has taken it.
-    if (!device->writes.empty())
-        return false;
-    if (device->txSinceEmpty && (device->eventMask & EV_TXEMPTY)) {
+    // A drain the driver refused leaves the event to the next write.
+    if (empty && device->txSinceEmpty && (device->eventMask & EV_TXEMPTY)) {
         device->txSinceEmpty = false;
         RaiseEvents(*device, EV_TXEMPTY);
     }
@@ -166,10 +178,9 @@ std::uint32_t TLinuxCommLayer::OutputCount(Device& device)
 
 TOsError TLinuxCommLayer::EscapeCommFunction(THandle handle, std::uint32_t function)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     const int fd = device->fd.Get();
     auto modemLine = [&](unsigned long request, int line) -> TOsError {
         // A line that is not there is set without effect, as it reads off.
@@ -183,20 +194,38 @@ TOsError TLinuxCommLayer::EscapeCommFunction(THandle handle, std::uint32_t funct
     case CLRRTS: return modemLine(TIOCMBIC, TIOCM_RTS);
     case SETDTR: return modemLine(TIOCMBIS, TIOCM_DTR);
     case CLRDTR: return modemLine(TIOCMBIC, TIOCM_DTR);
-    case SETBREAK: return call(::ioctl(fd, TIOCSBRK));
-    case CLRBREAK: return call(::ioctl(fd, TIOCCBRK));
+    case SETBREAK: return RaiseBreak(*device);
+    case CLRBREAK:
+        // A raise still waiting for the output ahead of it is called off.
+        device->breakWatch.reset();
+        return call(::ioctl(fd, TIOCCBRK));
     case SETXOFF: return call(::tcflow(fd, TCOOFF));
     case SETXON: return call(::tcflow(fd, TCOON));
     default: return EINVAL;
     }
 }
 
+TOsError TLinuxCommLayer::RaiseBreak(Device& device)
+{
+    const int fd = device.fd.Get();
+    // The driver raises a break only once its output has left, and waits for
+    // that inside the call, for as long as the line holds the output back.
+    // On a line with nothing to send the break is raised here, errors and
+    // all; otherwise a thread of its own waits, and the caller does not.
+    if (device.breakWatch)
+        return NoError;
+    if (TransmitterEmpty(fd))
+        return ::ioctl(fd, TIOCSBRK) == 0 ? NoError : LastError();
+    device.breakWatch = std::make_unique<TInterruptibleWait>([fd] { return ::ioctl(fd, TIOCSBRK); },
+                                                             [] { return false; });
+    return NoError;
+}
+
 TOsError TLinuxCommLayer::TransmitCommChar(THandle handle, char character)
 {
-    const std::shared_ptr<Device> device = FindDevice(handle);
+    const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    std::lock_guard lock(device->mutex);
     if (device->lost != NoError)
         return device->lost;
     // Straight to the driver: ahead of whatever pending writes still hold.

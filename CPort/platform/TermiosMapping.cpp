@@ -60,7 +60,10 @@ TOsError DcbToTermios(const TDCB& dcb, TTermios2& tio, TLineControl& lines)
     tio.c_iflag = 0;
     tio.c_oflag = 0;
     tio.c_lflag = 0;
-    tio.c_cflag = CREAD | CLOCAL;
+    // HUPCL: the driver drops DTR and RTS when the device is closed, so the
+    // far end no longer sees anyone present, as with a device closed on
+    // Windows.
+    tio.c_cflag = CREAD | CLOCAL | HUPCL;
 
     tio.c_cflag &= ~static_cast<std::uint32_t>(CBAUD);
     std::uint32_t code = OtherRate;
