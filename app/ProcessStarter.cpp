@@ -33,6 +33,49 @@ std::string FindProgram(const std::string& program, const std::string& searchPat
     return {};
 }
 
+namespace {
+
+// close_range where the kernel has it (5.9 and later), else one close per
+// descriptor that can exist.
+void CloseDescriptors(unsigned first, unsigned last, int limit) noexcept
+{
+    if (first > last || ::close_range(first, last, 0) == 0)
+        return;
+    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(limit); ++fd)
+        ::close(static_cast<int>(fd));
+}
+
+} // namespace
+
+TCleanStart::TCleanStart()
+{
+    // Asked here: sysconf is not async-signal-safe.
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    descriptorLimit_ = limit > 0 && limit < INT_MAX ? static_cast<int>(limit) : 65536;
+}
+
+void TCleanStart::ApplyInChild(int keepOpen) const noexcept
+{
+    // Dispositions first, the mask after: unblocked earlier, a signal could
+    // still run one of our handlers in the child. SIGKILL, SIGSTOP and the C
+    // library's own signals refuse the change and stay as they are.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        ::sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (keepOpen < 3) {
+        CloseDescriptors(3, ~0U, descriptorLimit_);
+        return;
+    }
+    const auto keep = static_cast<unsigned>(keepOpen);
+    CloseDescriptors(3, keep - 1, descriptorLimit_);
+    CloseDescriptors(keep + 1, ~0U, descriptorLimit_);
+}
+
 int StartDetached(const std::string& path, const std::string& program, const std::vector<std::string>& arguments)
 {
     // Everything the child needs is prepared before fork: after it only
@@ -87,48 +130,4 @@ int StartDetached(const std::string& path, const std::string& program, const std
     } while (n < 0 && errno == EINTR);
     ::close(report[0]);
     return n == sizeof error ? error : 0;
-}
-
-namespace {
-
-// close_range where the kernel has it (5.9 and later), else one close per
-// descriptor that can exist.
-void CloseDescriptors(unsigned first, unsigned last, int limit) noexcept
-{
-    if (first > last || ::close_range(first, last, 0) == 0)
-        return;
-    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(limit); ++fd)
-        ::close(static_cast<int>(fd));
-}
-
-} // namespace
-
-TCleanStart::TCleanStart()
-{
-    // Asked here: sysconf is not async-signal-safe.
-    const long limit = ::sysconf(_SC_OPEN_MAX);
-    descriptorLimit_ = limit > 0 && limit < INT_MAX ? static_cast<int>(limit) : 65536;
-}
-
-void TCleanStart::ApplyInChild(int keepOpen) const noexcept
-{
-    // Dispositions first, the mask after: a signal unblocked while still
-    // ignored or caught here would be lost or run our handler in the child.
-    // SIGKILL, SIGSTOP and the C library's own signals refuse the change and
-    // stay as they are.
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    for (int signal = 1; signal < NSIG; ++signal)
-        ::sigaction(signal, &standard, nullptr);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-    if (keepOpen < 3) {
-        CloseDescriptors(3, ~0U, descriptorLimit_);
-        return;
-    }
-    const auto keep = static_cast<unsigned>(keepOpen);
-    CloseDescriptors(3, keep - 1, descriptorLimit_);
-    CloseDescriptors(keep + 1, ~0U, descriptorLimit_);
 }
