@@ -360,10 +360,7 @@ TEST(ProcessStarter, AStartedProgramInheritsOnlyTheStandardDescriptorsAndDefault
         // What the tool may hold when FLASH is pressed: a descriptor without
         // close-on-exec, an ignored signal and a blocked one.
         const int stray = ::open("/dev/null", O_RDONLY);
-        struct sigaction ignore {};
-        struct sigaction previous {};
-        ignore.sa_handler = SIG_IGN;
-        ::sigaction(SIGUSR1, &ignore, &previous);
+        const auto previous = std::signal(SIGUSR1, SIG_IGN);
         sigset_t blocked, previousMask;
         ::sigemptyset(&blocked);
         ::sigaddset(&blocked, SIGUSR2);
@@ -372,7 +369,7 @@ TEST(ProcessStarter, AStartedProgramInheritsOnlyTheStandardDescriptorsAndDefault
                               {"-c", std::string("exec > \"$0\"; ") + InheritanceReport,
                                records.dir.filePath("record.fifo").toStdString()});
         ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-        ::sigaction(SIGUSR1, &previous, nullptr);
+        std::signal(SIGUSR1, previous);
         ::close(stray);
     }
     ASSERT_EQ(error, 0);
