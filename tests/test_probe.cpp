@@ -152,7 +152,7 @@ TEST(Probe, AFailingCloseDuringAnErrorNeverEscapes)
     } catch (const EComPort& e) {
         EXPECT_EQ(e.Code(), ecEscapeFailed);
     }
-    // Once the line works again, the probe's close reports as any other.
+    // The close that failed left the port open; it closes once the line works.
     device.ClearFailures();
     EXPECT_NO_THROW(port.Close());
     EXPECT_FALSE(port.Connected());
