@@ -1,67 +1,61 @@
 #include "SafeFileWrite.h"
 
-#include "platform/UniqueFd.h"
-
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
+#include <QSaveFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-using Comm::UniqueFd;
-
 namespace {
 
-// A temporary file beside the target that nobody else can have prepared: a
-// fresh random name, created exclusively, never through a link.
-UniqueFd CreateTemporary(const QByteArray& target, QByteArray& name)
+QString SystemText(int error)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = target + ".new-" + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        UniqueFd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (fd.Valid() || errno != EEXIST)
-            return fd;
-    }
-    return UniqueFd();
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool WriteAll(int fd, const QByteArray& data)
+// Why the existing file at target (links followed) must not be replaced, or
+// empty. QSaveFile asks too, but with the real user's rights and root's
+// licence to write anything. The effective user's rights are the ones that
+// count. And a file without any write permission is how its owner says
+// "keep this as it is": it is refused even to root, with the reason an
+// ordinary user would get.
+QString RefusalToReplace(const QByteArray& target, const struct stat& old)
 {
-    const char* next = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, next, static_cast<std::size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        next += n;
-        left -= n;
-    }
-    return true;
+    if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return SystemText(EACCES);
+    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+        return SystemText(errno);
+    return {};
 }
 
-// Gives the new file the old one's owner where we have the right to; a
-// refusal leaves it ours, which is no failure of the save.
+// QSaveFile gives the new file the old one's permissions but makes it ours;
+// where we have the right (as root) it goes back to its owner. Without that
+// right it stays ours, which is no failure of the save.
 void KeepOwner(int fd, const struct stat& old)
 {
+    if (old.st_uid == ::geteuid() && old.st_gid == ::getegid())
+        return;
     if (::fchown(fd, old.st_uid, old.st_gid) != 0)
         return;
 }
 
-// The directory entry of the rename reaches the disk too.
-void SyncDirectoryOf(const QByteArray& target)
+// QSaveFile commits whatever reached the file when a buffered write falls
+// short (its flush drops the error), so the file is opened unbuffered and a
+// short write is followed up until the rest is written or the system says
+// why not.
+bool WriteAll(QSaveFile& file, const QByteArray& data)
 {
-    const QByteArray directory = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
-    const UniqueFd fd(::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Valid())
-        ::fsync(fd.Get());
+    for (qsizetype done = 0; done < data.size();) {
+        const qint64 n = file.write(data.constData() + done, data.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 } // namespace
@@ -69,40 +63,26 @@ void SyncDirectoryOf(const QByteArray& target)
 QString WriteFileSafely(const QString& path, const QByteArray& data)
 {
     const QByteArray target = QFile::encodeName(path);
-    QByteArray temporary = target + ".new";
-    auto failure = [&](const char* step) {
-        return QStringLiteral("%1 '%2': %3")
-            .arg(QString::fromLatin1(step), QFile::decodeName(temporary), QString::fromLocal8Bit(std::strerror(errno)));
-    };
+    auto failure = [&](const QString& reason) { return QStringLiteral("Cannot save '%1': %2").arg(path, reason); };
 
-    UniqueFd fd = CreateTemporary(target, temporary);
-    if (!fd.Valid())
-        return failure("Cannot create");
-    auto fail = [&](const char* step) {
-        const QString message = failure(step);
-        fd.Reset();
-        ::unlink(temporary.constData());
-        return message;
-    };
-
-    // The new file keeps the old one's owner, where we may give it, and its
-    // permissions; a file made anew gets the usual mode.
     struct stat old {};
-    if (::stat(target.constData(), &old) == 0) {
-        // Without the right to give the file away it stays ours.
-        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
-            KeepOwner(fd.Get(), old);
-        if (::fchmod(fd.Get(), old.st_mode & 07777) != 0)
-            return fail("Cannot set the permissions of");
+    const bool existing = ::stat(target.constData(), &old) == 0;
+    if (!existing && errno != ENOENT)
+        return failure(SystemText(errno));
+    if (existing) {
+        const QString refusal = RefusalToReplace(target, old);
+        if (!refusal.isEmpty())
+            return failure(refusal);
     }
-    if (!WriteAll(fd.Get(), data))
-        return fail("Cannot write");
-    if (::fsync(fd.Get()) != 0)
-        return fail("Cannot flush");
-    if (::close(fd.Release()) != 0)
-        return fail("Cannot flush");
-    if (std::rename(temporary.constData(), target.constData()) != 0)
-        return fail("Cannot rename");
-    SyncDirectoryOf(target);
+
+    // Until commit succeeds the old file is untouched; a QSaveFile dropped
+    // or failing removes its temporary file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failure(file.errorString());
+    if (existing)
+        KeepOwner(file.handle(), old);
+    if (!WriteAll(file, data) || !file.commit())
+        return failure(file.errorString());
     return {};
 }

@@ -4,7 +4,11 @@
 #include <QString>
 
 // Replaces the file at path with data so that a failure at any point leaves
-// the previous file as it was: the data goes to "<path>.new", is flushed to
-// disk, and only then renamed over the old file. Returns an empty text on
-// success, else what failed.
+// the previous file as it was and no temporary file beside it: the data goes
+// to a temporary file in the same folder, is flushed to disk, and only then
+// renamed over the old file. A symbolic link is written through to its
+// target and stays a link; a hard link to the file is split from it. An
+// existing file keeps its permissions (and its owner where we may give it);
+// one that is read-only or that the user may not write is refused. Returns
+// an empty text on success, else what failed with the system's reason.
 QString WriteFileSafely(const QString& path, const QByteArray& data);

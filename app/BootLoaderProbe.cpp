@@ -38,6 +38,23 @@ void ResetBoard(TCustomComPort& port)
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
 }
 
+// Resets the board and sends sync requests until the loader answers in sync.
+TProbeResult ExchangeSync(TCustomComPort& port)
+{
+    ResetBoard(port);
+    port.ClearBuffer(true, true);
+    std::string reply;
+    for (int attempt = 0; attempt < SyncAttempts; ++attempt) {
+        port.Write(SyncRequest, sizeof SyncRequest);
+        char buffer[64];
+        const std::int32_t n = port.Read(buffer, sizeof InSyncReply);
+        reply.append(buffer, static_cast<std::size_t>(std::max(n, 0)));
+        if (reply.find(std::string(InSyncReply, sizeof InSyncReply)) != std::string::npos)
+            return TProbeResult::InSync;
+    }
+    return TProbeResult::NoAnswer;
+}
+
 } // namespace
 
 TProbeResult ProbeBootLoader(TCustomComPort& port, std::int32_t speed)
@@ -57,21 +74,27 @@ TProbeResult ProbeBootLoader(TCustomComPort& port, std::int32_t speed)
     port.Timeouts().SetWriteTotalConstant(1000);
 
     port.Open();
-    struct CloseAgain {
+    // Closes the port when the exchange throws. The error under way is the
+    // one to report, and a Close that fails too (the device may be gone,
+    // often the very reason we are leaving) must not leave this destructor:
+    // thrown during unwinding it would end the program. So it is swallowed
+    // here, and only here; a Close after a finished exchange reports.
+    struct CloseOnError {
         TCustomComPort& port;
-        ~CloseAgain() { port.Close(); }
-    } closeAgain{port};
+        bool armed = true;
+        ~CloseOnError()
+        {
+            if (!armed)
+                return;
+            try {
+                port.Close();
+            } catch (...) {
+            }
+        }
+    } closeOnError{port};
 
-    ResetBoard(port);
-    port.ClearBuffer(true, true);
-    std::string reply;
-    for (int attempt = 0; attempt < SyncAttempts; ++attempt) {
-        port.Write(SyncRequest, sizeof SyncRequest);
-        char buffer[64];
-        const std::int32_t n = port.Read(buffer, sizeof InSyncReply);
-        reply.append(buffer, static_cast<std::size_t>(std::max(n, 0)));
-        if (reply.find(std::string(InSyncReply, sizeof InSyncReply)) != std::string::npos)
-            return TProbeResult::InSync;
-    }
-    return TProbeResult::NoAnswer;
+    const TProbeResult result = ExchangeSync(port);
+    closeOnError.armed = false;
+    port.Close();
+    return result;
 }

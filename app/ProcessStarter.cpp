@@ -1,6 +1,8 @@
 #include "ProcessStarter.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <sstream>
 
 #include <fcntl.h>
@@ -31,6 +33,49 @@ std::string FindProgram(const std::string& program, const std::string& searchPat
     return {};
 }
 
+namespace {
+
+// close_range where the kernel has it (5.9 and later), else one close per
+// descriptor that can exist.
+void CloseDescriptors(unsigned first, unsigned last, int limit) noexcept
+{
+    if (first > last || ::close_range(first, last, 0) == 0)
+        return;
+    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(limit); ++fd)
+        ::close(static_cast<int>(fd));
+}
+
+} // namespace
+
+TCleanStart::TCleanStart()
+{
+    // Asked here: sysconf is not async-signal-safe.
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    descriptorLimit_ = limit > 0 && limit < INT_MAX ? static_cast<int>(limit) : 65536;
+}
+
+void TCleanStart::ApplyInChild(int keepOpen) const noexcept
+{
+    // Dispositions first, the mask after: unblocked earlier, a signal could
+    // still run one of our handlers in the child. SIGKILL, SIGSTOP and the C
+    // library's own signals refuse the change and stay as they are.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        ::sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (keepOpen < 3) {
+        CloseDescriptors(3, ~0U, descriptorLimit_);
+        return;
+    }
+    const auto keep = static_cast<unsigned>(keepOpen);
+    CloseDescriptors(3, keep - 1, descriptorLimit_);
+    CloseDescriptors(keep + 1, ~0U, descriptorLimit_);
+}
+
 int StartDetached(const std::string& path, const std::string& program, const std::vector<std::string>& arguments)
 {
     // Everything the child needs is prepared before fork: after it only
@@ -40,6 +85,7 @@ int StartDetached(const std::string& path, const std::string& program, const std
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    const TCleanStart clean;
 
     // The grandchild reports a failed exec through this pipe; a successful
     // exec closes it (close-on-exec) and the read sees end of file.
@@ -57,6 +103,7 @@ int StartDetached(const std::string& path, const std::string& program, const std
     if (child == 0) {
         ::close(report[0]);
         ::setsid();
+        clean.ApplyInChild(report[1]);
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
             ::execv(path.c_str(), argv.data());

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -256,35 +257,72 @@ TEST(FlashTerminal, TheReportHelperIsFoundBesideTheToolOrWhereItIsInstalled)
     EXPECT_EQ(QString::fromStdString(FindReportHelper(bin)), QFileInfo(beside).absoluteFilePath());
 }
 
+// What a program prints of what it inherited: its open descriptors, its
+// blocked and its ignored signals. The listing runs in a child of the
+// shell, so it shows the shell's descriptors rather than its own; the
+// signals are read by the shell's own process once it became grep, since
+// the shell blocks every signal for a moment while it starts a child.
+const char* const InheritanceReport = "ls /proc/$$/fd; exec grep -E '^Sig(Blk|Ign)' /proc/self/status";
+const QString CleanInheritance = "0\n1\n2\nSigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n";
+
+// Started as carelessly as some desktops start programs (child signals
+// and SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 left open) and in a
+// process group of its own, as a terminal runs its foreground job.
+void StartCarelessly(QProcess& helper, const QStringList& flasher)
+{
+    helper.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        ::dup2(1, 57);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGCHLD, &ignore, nullptr);
+        ::sigaction(SIGUSR1, &ignore, nullptr);
+        sigset_t blocked;
+        ::sigemptyset(&blocked);
+        ::sigaddset(&blocked, SIGUSR2);
+        ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    });
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "C.UTF-8");
+    helper.setProcessEnvironment(environment);
+    helper.start(ZORBEL_REPORT_HELPER_PATH, flasher);
+}
+
 TEST(FlashReport, TheLastLineTellsTheOutcomeAndWaitsForEnter)
 {
     struct Case {
         QStringList flasher;
+        bool interrupt; // Ctrl-C to the terminal's job once the flasher said "ready"
+        QString flasherOutput;
         int exitCode;
-        QString lastLine;
+        QString outcome;
     };
     const Case cases[] = {
-        {{"/bin/true"}, 0, "Mise à jour réussie (code de sortie 0). Appuyez sur Entrée pour fermer cette fenêtre."},
-        {{"/bin/sh", "-c", "echo flashing; exit 3"}, 3,
-         "Échec de la mise à jour (code de sortie 3). Appuyez sur Entrée pour fermer cette fenêtre."},
-        {{"/nonexistent/avrdude"}, 127,
-         "Échec de la mise à jour : impossible de lancer /nonexistent/avrdude (No such file or directory). "
-         "Appuyez sur Entrée pour fermer cette fenêtre."},
+        {{"/bin/true"}, false, "", 0, "Mise à jour réussie (code de sortie 0)."},
+        {{"/bin/sh", "-c", "echo flashing; exit 3"}, false, "flashing\n", 3, "Échec de la mise à jour (code de sortie 3)."},
+        {{"/nonexistent/avrdude"}, false, "", 127,
+         "Échec de la mise à jour : impossible de lancer /nonexistent/avrdude (No such file or directory)."},
+        {{"/bin/sh", "-c", "echo ready; exec sleep 30"}, true, "ready\n", 130,
+         "Échec de la mise à jour (arrêt par le signal 2)."},
+        {{"/bin/sh", "-c", InheritanceReport}, false, CleanInheritance, 0, "Mise à jour réussie (code de sortie 0)."},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.flasher.join(' ').toStdString());
         QProcess helper;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("LC_ALL", "C.UTF-8");
-        helper.setProcessEnvironment(environment);
-        helper.start(ZORBEL_REPORT_HELPER_PATH, c.flasher);
+        StartCarelessly(helper, c.flasher);
         ASSERT_TRUE(helper.waitForStarted(10000));
+        if (c.interrupt) {
+            ASSERT_TRUE(helper.waitForReadyRead(10000)) << "the flasher never said it was ready";
+            ::kill(-static_cast<pid_t>(helper.processId()), SIGINT);
+        }
         // The window stays until Enter is pressed.
         EXPECT_FALSE(helper.waitForFinished(300)) << "the helper ended without waiting for Enter";
         helper.write("\n");
         ASSERT_TRUE(helper.waitForFinished(10000));
+        EXPECT_EQ(helper.exitStatus(), QProcess::NormalExit) << "the helper did not outlive the flasher";
         EXPECT_EQ(helper.exitCode(), c.exitCode);
-        const QStringList lines = QString::fromUtf8(helper.readAllStandardOutput()).split('\n');
-        EXPECT_EQ(lines.last(), c.lastLine) << c.flasher.join(' ').toStdString();
+        EXPECT_EQ(QString::fromUtf8(helper.readAllStandardOutput()).toStdString(),
+                  (c.flasherOutput + "\n" + c.outcome + " Appuyez sur Entrée pour fermer cette fenêtre.").toStdString());
     }
 }
 
@@ -312,6 +350,33 @@ TEST(ProcessStarter, FailedStartReportsItsError)
     notAProgram.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     EXPECT_EQ(StartDetached(dir.filePath("broken").toStdString(), "broken", {}), ENOEXEC);
     EXPECT_EQ(FlashErrorText(ENOENT), "No such file or directory");
+}
+
+TEST(ProcessStarter, AStartedProgramInheritsOnlyTheStandardDescriptorsAndDefaultSignals)
+{
+    FakeFlasher records;
+    int error = 0;
+    {
+        // What the tool may hold when FLASH is pressed: a descriptor without
+        // close-on-exec, an ignored signal and a blocked one.
+        const int stray = ::open("/dev/null", O_RDONLY);
+        const auto previous = std::signal(SIGUSR1, SIG_IGN);
+        sigset_t blocked, previousMask;
+        ::sigemptyset(&blocked);
+        ::sigaddset(&blocked, SIGUSR2);
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+        error = StartDetached("/bin/sh", "sh",
+                              {"-c", std::string("exec > \"$0\"; ") + InheritanceReport,
+                               records.dir.filePath("record.fifo").toStdString()});
+        ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        std::signal(SIGUSR1, previous);
+        ::close(stray);
+    }
+    ASSERT_EQ(error, 0);
+    QString report;
+    for (int line = 0; line < 5; ++line)
+        report += records.NextRecord() + "\n";
+    EXPECT_EQ(report.toStdString(), CleanInheritance.toStdString());
 }
 
 } // namespace

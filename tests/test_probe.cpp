@@ -1,6 +1,9 @@
 // The boot-loader probe as a user runs it: the real program against a
 // pseudo-terminal whose other end answers like the board's boot loader.
+#include "BootLoaderProbe.h"
+#include "ComErrors.h"
 #include "PtyPair.h"
+#include "fake/FakeComm.h"
 #include "platform/TermiosMapping.h"
 
 #include <QProcess>
@@ -131,6 +134,28 @@ TEST(Probe, ErrorsAndMisuseExitWithTwo)
     run = RunProbe({"/dev/null", "fast"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.contains("not a speed: fast")) << run.err.toStdString();
+}
+
+// The board's line fails under the probe and fails again as the probe
+// closes it on the way out: the first error is the one reported, and the
+// program goes on.
+TEST(Probe, AFailingCloseDuringAnErrorNeverEscapes)
+{
+    TFakeCommLayer device;
+    TCustomComPort port(nullptr, device);
+    port.SetPort("/dev/ttyFAKE0");
+    device.Fail("EscapeCommFunction", EIO);
+    device.Fail("PurgeComm", EIO);
+    try {
+        ProbeBootLoader(port, 57600);
+        FAIL() << "the probe ignored a failing line";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ecEscapeFailed);
+    }
+    // The close that failed left the port open; it closes once the line works.
+    device.ClearFailures();
+    EXPECT_NO_THROW(port.Close());
+    EXPECT_FALSE(port.Connected());
 }
 
 } // namespace

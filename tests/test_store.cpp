@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <optional>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -450,20 +451,74 @@ TEST(RegistryFiles, AContinuationWithoutANextLineIsMalformed)
 
 // ---- The safe save shared by both stores --------------------------------------
 
-TEST(SafeSave, NeverFollowsALinkLeftBesideTheFile)
+TEST(SafeSave, WritesThroughALinkWhichStaysALink)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath("c.ini");
-    const QString victim = dir.filePath("victim");
-    WriteAll(path, "[Port]\nA=1\n");
-    WriteAll(victim, "untouched");
-    ASSERT_TRUE(QFile::link(victim, path + ".new"));
-    IniFile ini(path);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+    const QString target = dir.filePath("real/c.ini");
+    const QString link = dir.filePath("c.ini");
+    WriteAll(target, "[Port]\nA=1\n");
+    ASSERT_EQ(::symlink("real/c.ini", QFile::encodeName(link).constData()), 0);
+    IniFile ini(link);
     ini.WriteString("Port", "A", "2");
-    EXPECT_EQ(ini.UpdateFile(), "");
-    EXPECT_EQ(ReadAll(victim), QByteArray("untouched"));
-    EXPECT_FALSE(QFileInfo(path).isSymLink());
-    EXPECT_EQ(ReadAll(path), QByteArray("[Port]\nA=2\n"));
+    ASSERT_EQ(ini.UpdateFile(), "");
+    EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link was replaced by a plain file";
+    EXPECT_EQ(ReadAll(target), QByteArray("[Port]\nA=2\n")) << "the link's target kept the old settings";
+    EXPECT_EQ(QDir(dir.filePath("real")).entryList(QDir::Files | QDir::Hidden), QStringList{"c.ini"});
+}
+
+// A save that must not happen: refused with the system's reason, the old
+// file byte for byte as it was (the very same file), and nothing left
+// beside it.
+TEST(SafeSave, RefusesWhatTheUserMayNotWriteAndLeavesItAsItWas)
+{
+    struct Case {
+        const char* what;
+        mode_t folderMode;
+        mode_t fileMode;
+        uid_t owner;       // 0: the file stays the test's
+        bool unprivileged; // saved by an ordinary user (the test runs as root)
+    };
+    const Case cases[] = {
+        {"a read-only file, even to root", 0755, 0444, 0, false},
+        {"another user's file in a folder all may write", 0777, 0644, 4321, true},
+        {"a writable file in a folder the user may not write", 0555, 0666, 0, true},
+    };
+    const QByteArray old = "[Port]\nA=1\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir root;
+        ASSERT_EQ(::chmod(QFile::encodeName(root.path()).constData(), 0755), 0);
+        const QString folder = root.filePath("settings");
+        ASSERT_TRUE(QDir().mkdir(folder));
+        const QString path = folder + "/c.ini";
+        const QByteArray name = QFile::encodeName(path);
+        WriteAll(path, old);
+        ASSERT_EQ(::chmod(name.constData(), c.fileMode), 0);
+        if (c.owner != 0) {
+            ASSERT_EQ(::chown(name.constData(), c.owner, c.owner), 0) << "giving the file to another user needs root";
+        }
+        struct stat before {};
+        ASSERT_EQ(::stat(name.constData(), &before), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.folderMode), 0);
+
+        QString failure;
+        {
+            std::optional<UnprivilegedUser> user;
+            if (c.unprivileged)
+                user.emplace();
+            IniFile ini(path);
+            ini.WriteString("Port", "A", "2");
+            failure = ini.UpdateFile();
+        }
+        EXPECT_TRUE(failure.contains("Permission denied")) << failure.toStdString();
+        EXPECT_EQ(ReadAll(path), old);
+        struct stat after {};
+        ASSERT_EQ(::stat(name.constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"c.ini"})
+            << "a temporary file stayed";
+    }
 }
 
 TEST(SafeSave, KeepsPermissionsAndOwner)
