@@ -74,6 +74,14 @@ bool WaitUntilAsleep(pid_t tid)
     return false;
 }
 
+// A port on the pty whose handlers run on its event thread.
+void OnEventThread(TCustomComPort& port, const PtyPair& pty, TComEvent event)
+{
+    port.SetPort(QString::fromStdString(pty.Path()));
+    port.SetSyncMethod(smNone);
+    port.SetEvents(TComEvents{event});
+}
+
 std::size_t DrainFarEnd(int master, std::size_t expected)
 {
     std::size_t received = 0;
@@ -116,9 +124,7 @@ TEST(BackendProgress, TxEmptyComesWithoutWaitingForTheWrite)
 {
     PtyPair pty;
     TCustomComPort port;
-    port.SetPort(QString::fromStdString(pty.Path()));
-    port.SetSyncMethod(smNone);
-    port.SetEvents(TComEvents{evTxEmpty});
+    OnEventThread(port, pty, evTxEmpty);
     TJournal journal;
     port.OnTxEmpty = [&](TCustomComPort*) { journal.Add("TxEmpty"); };
     OpenOnPty(port);
@@ -163,9 +169,7 @@ TEST(BackendProgress, CountsInsideAHandlerSeeBytesNobodyPolledFor)
 {
     PtyPair pty;
     TCustomComPort port;
-    port.SetPort(QString::fromStdString(pty.Path()));
-    port.SetSyncMethod(smNone);
-    port.SetEvents(TComEvents{evRxChar});
+    OnEventThread(port, pty, evRxChar);
     std::promise<std::int32_t> counted;
     std::atomic<bool> first{true};
     port.OnRxChar = [&](TCustomComPort* sender, std::int32_t) {

@@ -136,6 +136,9 @@ std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::Waiting::Watc
         short watch = 0;
         if (!device.closed) {
             device.watchers.push_back(&wakeup);
+            // The service thread steps back for a watcher.
+            if (device.serviceWatching)
+                device.serviceWakeup->Wake();
             layer.Pump(device, now, true);
             if (const auto due = NextDeadline(device); due && (!wake || *due < *wake))
                 wake = due;
