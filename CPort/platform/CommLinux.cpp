@@ -482,7 +482,10 @@ TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOv
         return EBADF;
     if (device->wait)
         return EINVAL;
-    Pump(*device, Clock::now());
+    // Bytes the driver got since it was last read need no read here: the
+    // wait is settled by whoever looks at it next (a waiter, its result),
+    // and that look reads them.
+    Pump(*device, Clock::now(), true);
     // Events raised before a loss are still reported; after them, the loss.
     if (device->lost != NoError && device->eventHistory == 0)
         return device->lost;

@@ -141,7 +141,7 @@ private:
         // False once a read found the driver's queue empty, true again when
         // a watcher's poll reports the device readable. A watcher trusts it
         // (its poll will report what comes next); any other look trusts it
-        // only just after the read that found the queue empty.
+        // only once, just after the read that found the queue empty.
         bool readable = true;
         std::optional<Clock::time_point> foundEmptyAt;
         // Threads whose poll watches this device; a close waits until they
@@ -226,8 +226,9 @@ private:
     void EndDevice(Device& device);
     static DeviceThreads TakeThreads(Device& device);
     // Whether a look at the device should read the driver: a watcher knows
-    // from its poll, anyone else only just after the driver was found empty.
-    static bool MayHoldBytes(const Device& device, Clock::time_point now, bool watcher);
+    // from its poll; anyone else trusts, once, a look that just found the
+    // driver empty.
+    static bool MayHoldBytes(Device& device, Clock::time_point now, bool watcher);
 
     // Reads what the device has into the receive queue, raises the line
     // events it means and completes the operations that are now due. A

@@ -59,13 +59,19 @@ TOsError TLinuxCommLayer::ResetEvent(THandle handle)
 
 // One call of WaitForMultipleObjects: the events, the devices their
 // operations are bound to, and the poll set (one slot per device, then the
-// thread's wake-up). Kept per thread, so that a wait allocates nothing once
-// the thread has waited before.
+// thread's wake-up). The thread registers on its events and devices once and
+// stays registered while it looks again after each poll; it leaves them when
+// the wait ends. Kept per thread, so that a wait allocates nothing once the
+// thread has waited before.
 struct TLinuxCommLayer::Waiting {
     TWakeup wakeup;
     std::vector<std::shared_ptr<Event>> events;
     std::vector<std::uint64_t> bindings;
+    // The devices of this round, and those this thread is registered on
+    // with what their last poll reported.
     std::vector<std::shared_ptr<Device>> devices;
+    std::vector<std::shared_ptr<Device>> watched;
+    std::vector<short> reported;
     std::vector<pollfd> fds;
     std::size_t asleepOn = 0;
 
@@ -78,16 +84,11 @@ struct TLinuxCommLayer::Waiting {
     // An event signalled meanwhile is taken; false when a binding changed
     // since the devices were chosen.
     bool FallAsleep(std::optional<TWaitResult>& taken);
-    // Leaves every event and device, keeping what the poll reported.
+    // Keeps what the poll reported for the next look.
+    void Woken();
+    // Leaves every event and device.
     void Leave();
-    void Clear()
-    {
-        events.clear();
-        bindings.clear();
-        devices.clear();
-        fds.clear();
-        asleepOn = 0;
-    }
+    void LeaveDevice(std::size_t index);
 };
 
 namespace {
@@ -99,6 +100,12 @@ TWaitResult Take(Event& event, std::size_t index)
     if (!event.manualReset)
         event.signalled = false;
     return TWaitResult{static_cast<std::uint32_t>(WAIT_OBJECT_0 + index), NoError};
+}
+
+template <typename T>
+std::size_t IndexOf(const std::vector<T>& items, const T& item)
+{
+    return static_cast<std::size_t>(std::find(items.begin(), items.end(), item) - items.begin());
 }
 
 } // namespace
@@ -117,7 +124,7 @@ std::optional<TWaitResult> TLinuxCommLayer::Waiting::FirstSignalled()
             device = event.boundTo.lock();
             bindings.push_back(event.bindings);
         }
-        if (device && std::find(devices.begin(), devices.end(), device) == devices.end())
+        if (device && IndexOf(devices, device) == devices.size())
             devices.push_back(std::move(device));
     }
     return std::nullopt;
@@ -126,6 +133,11 @@ std::optional<TWaitResult> TLinuxCommLayer::Waiting::FirstSignalled()
 std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::Waiting::WatchDevices(TLinuxCommLayer& layer,
                                                                                         Clock::time_point now)
 {
+    // Devices no longer bound to a waited event are left first.
+    for (std::size_t w = watched.size(); w-- > 0;) {
+        if (IndexOf(devices, watched[w]) == devices.size())
+            LeaveDevice(w);
+    }
     // Operations bound to the waited events complete in place: this thread
     // reads their device itself, when its last poll found it readable.
     std::optional<Clock::time_point> wake;
@@ -133,12 +145,20 @@ std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::Waiting::Watc
     for (const std::shared_ptr<Device>& shared : devices) {
         Device& device = *shared;
         std::lock_guard lock(device.mutex);
-        short watch = 0;
-        if (!device.closed) {
+        const std::size_t w = IndexOf(watched, shared);
+        if (w == watched.size()) {
             device.watchers.push_back(&wakeup);
             // The service thread steps back for a watcher.
             if (device.serviceWatching)
                 device.serviceWakeup->Wake();
+            watched.push_back(shared);
+            reported.push_back(0);
+        } else if (reported[w] & (POLLIN | POLLHUP | POLLERR)) {
+            device.readable = true;
+        }
+        reported[w] = 0;
+        short watch = 0;
+        if (!device.closed) {
             layer.Pump(device, now, true);
             if (const auto due = NextDeadline(device); due && (!wake || *due < *wake))
                 wake = due;
@@ -162,10 +182,32 @@ bool TLinuxCommLayer::Waiting::FallAsleep(std::optional<TWaitResult>& taken)
         // Bound to a device after the devices were chosen: choose again.
         if (event.bindings != bindings[i])
             return false;
-        event.sleepers.push_back(&wakeup);
-        asleepOn = i + 1;
+        if (i == asleepOn) {
+            event.sleepers.push_back(&wakeup);
+            ++asleepOn;
+        }
     }
     return true;
+}
+
+void TLinuxCommLayer::Waiting::Woken()
+{
+    for (std::size_t d = 0; d < devices.size(); ++d)
+        reported[IndexOf(watched, devices[d])] |= fds[d].revents;
+    wakeup.Awake((fds.back().revents & POLLIN) != 0);
+}
+
+void TLinuxCommLayer::Waiting::LeaveDevice(std::size_t index)
+{
+    Device& device = *watched[index];
+    {
+        std::lock_guard lock(device.mutex);
+        if (reported[index] & (POLLIN | POLLHUP | POLLERR))
+            device.readable = true;
+        LeaveWatch(device, wakeup);
+    }
+    watched.erase(watched.begin() + static_cast<std::ptrdiff_t>(index));
+    reported.erase(reported.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void TLinuxCommLayer::Waiting::Leave()
@@ -177,15 +219,15 @@ void TLinuxCommLayer::Waiting::Leave()
         if (found != event.sleepers.end())
             event.sleepers.erase(found);
     }
+    while (!watched.empty())
+        LeaveDevice(watched.size() - 1);
+    // A wake-up that came after the last poll is not carried into the next wait.
+    wakeup.Awake(false);
+    events.clear();
+    bindings.clear();
+    devices.clear();
+    fds.clear();
     asleepOn = 0;
-    for (std::size_t d = 0; d < devices.size(); ++d) {
-        Device& device = *devices[d];
-        std::lock_guard lock(device.mutex);
-        if (fds[d].revents & (POLLIN | POLLHUP | POLLERR))
-            device.readable = true;
-        LeaveWatch(device, wakeup);
-    }
-    wakeup.Consume((fds.back().revents & POLLIN) != 0);
 }
 
 TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> handles, std::uint32_t timeoutMs)
@@ -195,9 +237,9 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
     thread_local Waiting waiting;
-    struct Cleared {
-        ~Cleared() { waiting.Clear(); }
-    } cleared;
+    struct Left {
+        ~Left() { waiting.Leave(); }
+    } left;
     if (!waiting.wakeup.Valid())
         return {WAIT_FAILED, EMFILE};
     for (const THandle handle : handles) {
@@ -214,20 +256,19 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         if (deadline && (!wake || *deadline < *wake))
             wake = deadline;
         std::optional<TWaitResult> taken;
-        TOsError error = NoError;
-        if (waiting.FallAsleep(taken) && !taken) {
-            if (deadline && now >= *deadline)
-                taken = TWaitResult{WAIT_TIMEOUT, NoError};
-            else
-                error = PollUntil(waiting.fds, wake);
+        if (!waiting.FallAsleep(taken))
+            continue;
+        if (taken)
+            return *taken;
+        if (deadline && now >= *deadline)
+            return {WAIT_TIMEOUT, NoError};
+        if (waiting.wakeup.FallingAsleep()) {
+            if (const TOsError error = PollUntil(waiting.fds, wake))
+                return {WAIT_FAILED, error};
         }
         // Whatever woke us (an event, a readable device, a deadline, a
         // change to what to watch) is looked at in the next round.
-        waiting.Leave();
-        if (taken)
-            return *taken;
-        if (error != NoError)
-            return {WAIT_FAILED, error};
+        waiting.Woken();
     }
 }
 

@@ -20,11 +20,12 @@ namespace Comm {
 
 namespace {
 
-// How long a look that found the driver's queue empty is trusted by other
-// looks (a count, a read that returns at once) that no poll stands behind:
-// less than one character at 115200 baud. A count taken just after the event
-// thread emptied the driver spends no system call on it.
-constexpr auto FreshLook = std::chrono::microseconds(100);
+// How long a look that found the driver's queue empty is trusted by one
+// other look (a count, a read that returns at once) that no poll stands
+// behind. The count announced with a received-character event, taken just
+// after the event thread emptied the driver, so spends no system call; a
+// count polled again reads the driver.
+constexpr auto FreshLook = std::chrono::milliseconds(1);
 
 } // namespace
 
@@ -38,15 +39,20 @@ void TLinuxCommLayer::Pump(Device& device, Clock::time_point now, bool watcher)
         PumpWrites(device, now);
 }
 
-bool TLinuxCommLayer::MayHoldBytes(const Device& device, Clock::time_point now, bool watcher)
+bool TLinuxCommLayer::MayHoldBytes(Device& device, Clock::time_point now, bool watcher)
 {
     if (device.lost != NoError || device.closed)
         return false;
-    if (device.readable || !device.foundEmptyAt)
+    if (device.readable)
         return true;
-    // A watcher's poll reports the bytes that come next; anyone else knows
-    // only what the last read found, and only for a moment.
-    return !watcher && now - *device.foundEmptyAt >= FreshLook;
+    // A watcher's poll reports the bytes that come next.
+    if (watcher)
+        return false;
+    if (device.foundEmptyAt && now - *device.foundEmptyAt < FreshLook) {
+        device.foundEmptyAt.reset();
+        return false;
+    }
+    return true;
 }
 
 void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now, PendingRead* target)

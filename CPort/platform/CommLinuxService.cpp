@@ -111,12 +111,12 @@ void TLinuxCommLayer::ServeDevice(const std::shared_ptr<Device>& shared)
         }
         device.serviceWatching = serve;
         lock.unlock();
-        const TOsError error = PollUntil(fds, wake);
+        const TOsError error = wakeup.FallingAsleep() ? PollUntil(fds, wake) : NoError;
         lock.lock();
         device.serviceWatching = false;
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
             device.readable = true;
-        wakeup.Consume((fds[1].revents & POLLIN) != 0);
+        wakeup.Awake((fds[1].revents & POLLIN) != 0);
         if (error != NoError)
             break;
     }

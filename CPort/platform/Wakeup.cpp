@@ -9,27 +9,39 @@ namespace Comm {
 
 TWakeup::TWakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
+// Wake and FallingAsleep each store their flag and then read the other's
+// (both sequentially consistent): at least one of them sees the other, so
+// an owner going to sleep either finds the wake-up or gets the write.
 void TWakeup::Wake()
 {
-    if (armed_.exchange(true, std::memory_order_acq_rel))
+    if (woken_.exchange(true))
         return;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fd_.Get(), &one, sizeof one);
+    if (asleep_.load()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd_.Get(), &one, sizeof one);
+    }
 }
 
-void TWakeup::Consume(bool polledReadable)
+bool TWakeup::FallingAsleep()
 {
-    // A Wake that had set the flag but not yet written when the owner last
-    // consumed leaves the descriptor readable with the flag clear: the poll
-    // reports it, and it is read here, or every poll would return at once.
-    if (!polledReadable && !armed_.load(std::memory_order_acquire))
-        return;
-    // The count is read before the flag is cleared: a Wake in between finds
-    // the flag still set and writes nothing, and what it announces is seen
-    // when the owner looks again, which it does next.
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_.Get(), &count, sizeof count);
-    armed_.store(false, std::memory_order_release);
+    asleep_.store(true);
+    if (!woken_.load())
+        return true;
+    asleep_.store(false);
+    woken_.store(false);
+    return false;
+}
+
+void TWakeup::Awake(bool polledReadable)
+{
+    asleep_.store(false);
+    // A write that came after the poll returned stays in the descriptor; the
+    // next poll reports it at once and it is read then.
+    if (polledReadable) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(fd_.Get(), &count, sizeof count);
+    }
+    woken_.store(false);
 }
 
 } // namespace Comm

@@ -2,9 +2,9 @@
 
 // How one sleeping thread is woken: an eventfd that only its owner polls.
 // Whoever changes something the thread sleeps on (an event it waits for, a
-// device it watches) calls Wake; the owner consumes the wake-up after its
-// poll and looks at everything again. A thread that is already awake, or
-// already has a wake-up pending, costs no system call.
+// device it watches) calls Wake; the owner looks at everything again after
+// its poll. A wake-up costs a system call only while the owner is asleep:
+// an awake owner looks again anyway before it sleeps.
 
 #include "UniqueFd.h"
 
@@ -22,14 +22,16 @@ public:
     bool Valid() const { return fd_.Valid(); }
     int Fd() const { return fd_.Get(); }
     void Wake();
-    // Called by the owner after its poll, before it looks again, saying
-    // whether the poll found the descriptor readable: a Wake after this point
-    // writes the descriptor anew.
-    void Consume(bool polledReadable);
+    // The owner's side, around its poll: false from FallingAsleep means a
+    // wake-up came since the owner last looked, so it looks again instead.
+    bool FallingAsleep();
+    // After the poll, saying whether it found the descriptor readable.
+    void Awake(bool polledReadable);
 
 private:
     UniqueFd fd_;
-    std::atomic<bool> armed_{false};
+    std::atomic<bool> woken_{false};
+    std::atomic<bool> asleep_{false};
 };
 
 } // namespace Comm
