@@ -369,7 +369,7 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
     Pump(*device, Clock::now());
     if (device->lost != NoError && device->rx.Size() == 0)
         return device->lost;
-    ReadLineCounters(*device);
+    RaiseEvents(*device, ReadLineCounters(*device));
     errors = device->errorWord;
     device->errorWord = 0;
     // The pump has emptied the driver's queue into ours unless ours is full.

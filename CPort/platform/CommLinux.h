@@ -244,7 +244,9 @@ private:
     // Queued bytes for a read: those behind the pending reads that come first.
     void ReadFromQueue(Device& device, PendingRead& request, Clock::time_point now);
     static TOsError StartRead(Device& device, PendingRead& request, Clock::time_point now);
-    static void ReadLineCounters(Device& device);
+    // Adds the errors the driver counted since the last look to the error
+    // word; the line events they raise.
+    static std::uint32_t ReadLineCounters(Device& device);
     static void RaiseEvents(Device& device, std::uint32_t events);
     static void FeedReads(Device& device, Clock::time_point now);
     static void CompleteDueReads(Device& device, Clock::time_point now);

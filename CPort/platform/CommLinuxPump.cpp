@@ -61,16 +61,12 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now, PendingR
     while (device.rx.Room() > 0 && ReadOnce(device, now, target, events))
         target = nullptr;
     if (events & EV_RXCHAR) {
-        ReadLineCounters(device);
+        events |= ReadLineCounters(device);
         const bool above80 = device.rx.Above80();
         if (above80 && !device.above80)
             events |= EV_RX80FULL;
         device.above80 = above80;
     }
-    if (device.errorWord & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))
-        events |= EV_ERR;
-    if (device.errorWord & CE_BREAK)
-        events |= EV_BREAK;
     RaiseEvents(device, events);
     // A wait that the events above did not complete learns of the loss.
     if (device.lost != NoError && device.wait)
@@ -153,25 +149,36 @@ std::uint32_t TLinuxCommLayer::QueueEvents(Device& device, std::size_t added)
     return events;
 }
 
-void TLinuxCommLayer::ReadLineCounters(Device& device)
+std::uint32_t TLinuxCommLayer::ReadLineCounters(Device& device)
 {
     if (!device.hasCounters)
-        return;
+        return 0;
     serial_icounter_struct counts{};
     if (::ioctl(device.fd.Get(), TIOCGICOUNT, &counts) != 0)
-        return;
+        return 0;
+    // Each error the driver counted since the last look is added to the
+    // error word and raises its event once, however long the word is left
+    // uncleared.
     LineCounters& last = device.counters;
+    std::uint32_t fresh = 0;
     if (counts.frame != last.frame)
-        device.errorWord |= CE_FRAME;
+        fresh |= CE_FRAME;
     if (counts.overrun != last.overrun)
-        device.errorWord |= CE_OVERRUN;
+        fresh |= CE_OVERRUN;
     if (counts.parity != last.parity)
-        device.errorWord |= CE_RXPARITY;
+        fresh |= CE_RXPARITY;
     if (counts.brk != last.brk)
-        device.errorWord |= CE_BREAK;
+        fresh |= CE_BREAK;
     if (counts.buf_overrun != last.bufOverrun)
-        device.errorWord |= CE_RXOVER;
+        fresh |= CE_RXOVER;
     last = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
+    device.errorWord |= fresh;
+    std::uint32_t events = 0;
+    if (fresh & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))
+        events |= EV_ERR;
+    if (fresh & CE_BREAK)
+        events |= EV_BREAK;
+    return events;
 }
 
 void TLinuxCommLayer::RaiseEvents(Device& device, std::uint32_t events)
