@@ -1,0 +1,138 @@
+// Closing and raising a break while the far end holds output back, closing
+// right after a write on a free line, the lines a closed port leaves behind,
+// and many opens and closes. A pseudo-terminal never holds output back and
+// has no DTR or RTS, so none of these can show there.
+
+#include "RigPort.h"
+
+namespace {
+
+constexpr int FarEndHoldsMs = 5000;
+
+struct HeldCase {
+    const char* name;
+    TComEvents events; // none: the port runs without an event thread
+};
+
+class HeldOutput : public RigCase, public testing::WithParamInterface<HeldCase> {
+protected:
+    HeldOutput()
+    {
+        Configure(port, br115200, fcHardware);
+        port.SetEvents(GetParam().events);
+        port.Timeouts().SetWriteTotalMultiplier(0);
+        port.Timeouts().SetWriteTotalConstant(300);
+    }
+    void TearDown() override { port.Close(); }
+
+    // CTS down and the driver's queue full of bytes it cannot send; the far
+    // end raises CTS again FarEndHoldsMs from now.
+    void OpenWithOutputHeldBack()
+    {
+        DropCtsAndWaitTillTheUartSeesIt();
+        port.Open();
+        // The write timeout ends the write; what the driver took stays queued.
+        const std::string bytes = Counting(8192);
+        pending = port.Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        ASSERT_GT(pending, 0) << "the driver took nothing to hold back";
+        ASSERT_TRUE(Far().Receive(1, 200).empty()) << "output went out with CTS down";
+        Far().SetLinesAfter(FarEndHoldsMs, "CDK");
+    }
+
+    // A port without an event thread cannot tell when CTS dropped, so a
+    // watching port waits for the event first. The UART keeps the line
+    // state it last saw once the watcher closes, so the port under test
+    // opens with CTS already down.
+    static void DropCtsAndWaitTillTheUartSeesIt()
+    {
+        TJournal changes;
+        TCustomComPort watcher;
+        Configure(watcher, br115200, fcNone);
+        watcher.OnCTSChange = [&](TCustomComPort*, bool on) { changes.Add(QString("CTS %1").arg(on)); };
+        watcher.Open();
+        Far().SetLines("DK");
+        ASSERT_TRUE(changes.WaitFor(1)) << "the UART never saw CTS drop";
+        watcher.Close();
+    }
+
+    std::int32_t pending = 0;
+    TCustomComPort port;
+};
+
+TEST_P(HeldOutput, CloseReturnsWithoutWaitingForTheFarEnd)
+{
+    OpenWithOutputHeldBack();
+    const long long start = NowMs();
+    port.Close();
+    const long long took = NowMs() - start;
+    EXPECT_LT(took, FarEndHoldsMs / 2) << "Close took " << took << " ms with " << pending
+                                       << " bytes held back; the far end held them for " << FarEndHoldsMs << " ms";
+    // Once CTS is up again, what was left must not go out after all.
+    const std::size_t late = Far().Receive(pending, FarEndHoldsMs + 2000).size();
+    EXPECT_LE(late, 16u) << late << " bytes went out after Close had begun";
+}
+
+TEST_P(HeldOutput, RaisingABreakReturnsAtOnce)
+{
+    OpenWithOutputHeldBack();
+    const long long start = NowMs();
+    port.SetBreak(true);
+    const long long took = NowMs() - start;
+    port.SetBreak(false);
+    EXPECT_LT(took, FarEndHoldsMs / 4) << "SetBreak(true) took " << took << " ms with " << pending
+                                       << " bytes held back; the far end held them for " << FarEndHoldsMs << " ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(EventThread, HeldOutput,
+                         testing::Values(HeldCase{"WithEventThread", AllComEvents}, HeldCase{"WithoutEventThread", {}}),
+                         [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
+
+class Closing : public RigCase {
+protected:
+    TCustomComPort port;
+};
+
+TEST_F(Closing, BytesWrittenJustBeforeCloseAllArrive)
+{
+    Configure(port, br115200, fcNone);
+    port.Open();
+    const std::string bytes = Counting(4000, 3);
+    ASSERT_EQ(port.Write(bytes.data(), static_cast<std::int32_t>(bytes.size())), 4000);
+    port.Close();
+    EXPECT_EQ(Far().Receive(bytes.size(), 10000), bytes) << "Close lost bytes the port had accepted";
+}
+
+TEST_F(Closing, DropsDtrAndRts)
+{
+    Configure(port, br115200, fcNone);
+    port.Open();
+    port.SetDTR(true);
+    port.SetRTS(true);
+    const FarLines open = Far().Lines();
+    ASSERT_TRUE(open.dtr && open.rts) << "the far end does not see DTR and RTS raised on the open port";
+    port.Close();
+    const FarLines closed = Far().Lines();
+    EXPECT_FALSE(closed.dtr) << "DTR stays raised after Close";
+    EXPECT_FALSE(closed.rts) << "RTS stays raised after Close";
+}
+
+TEST_F(Closing, ManyOpensAndClosesLeaveNothingBehind)
+{
+    Configure(port, br115200, fcNone);
+    // The first rounds settle the allocator and Qt's own caches.
+    for (int i = 0; i < 20; ++i) {
+        port.Open();
+        port.Close();
+    }
+    const int descriptors = OpenDescriptors();
+    const long resident = ResidentKb();
+    for (int i = 0; i < 200; ++i) {
+        port.Open();
+        port.Close();
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "200 opens and closes left descriptors open";
+    EXPECT_LT(ResidentKb() - resident, 1024) << "200 opens and closes grew the process by "
+                                             << ResidentKb() - resident << " kB";
+}
+
+} // namespace
