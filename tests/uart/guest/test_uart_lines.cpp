@@ -12,6 +12,8 @@ struct LineEventCase {
     QString on;          // and when it comes back
 };
 
+void PrintTo(const LineEventCase& c, std::ostream* out) { *out << c.name; }
+
 class LineEvents : public RigCase, public testing::WithParamInterface<LineEventCase> {
 protected:
     LineEvents()
@@ -23,18 +25,25 @@ protected:
         port.OnRing = [this](TCustomComPort*) { journal.Add("Ring"); };
     }
 
+    // Opening reports the lines as they are; the cases watch what follows.
+    void OpenQuietly()
+    {
+        port.Open();
+        journal.Clear();
+    }
+
     TJournal journal;
     TCustomComPort port;
 };
 
 TEST_P(LineEvents, EachChangeOfTheFarEndsLineIsReported)
 {
-    port.Open();
+    OpenQuietly();
     Far().SetLines(GetParam().changed);
     ASSERT_TRUE(journal.WaitFor(1)) << "no event for the line going off";
     Far().SetLines("CDK");
     ASSERT_TRUE(journal.WaitFor(2)) << "no event for the line coming back";
-    EXPECT_EQ(journal.Entries(), QStringList({GetParam().off, GetParam().on}));
+    EXPECT_EQ(journal.Entries().join(", ").toStdString(), (GetParam().off + ", " + GetParam().on).toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(EachLine, LineEvents,
@@ -49,18 +58,18 @@ class RingAndIdle : public LineEvents {};
 // long enough for the emulated modem-status register to see both edges.
 TEST_F(RingAndIdle, ARingPulseFiresOnRingOnce)
 {
-    port.Open();
+    OpenQuietly();
     Far().Pulse("R", 300);
     ASSERT_TRUE(journal.WaitFor(1)) << "OnRing never came";
     EXPECT_FALSE(journal.WaitFor(2, 500)) << "more than one event for one ring: " << journal.Entries().join(", ").toStdString();
-    EXPECT_EQ(journal.Entries(), QStringList{"Ring"});
+    EXPECT_EQ(journal.Entries().join(", ").toStdString(), "Ring");
 }
 
 // The events come from the driver's wait for a line change, not from asking
 // it over and over: an open port waiting for them uses next to no CPU.
 TEST_F(RingAndIdle, AnOpenPortWaitingForEventsDoesNotSpin)
 {
-    port.Open();
+    OpenQuietly();
     const long long before = CpuMs();
     EXPECT_FALSE(journal.WaitFor(1, 1000)) << "an event came from a line that did not change";
     const long long used = CpuMs() - before;

@@ -13,6 +13,8 @@ struct TxEmptyCase {
     std::size_t bytes;
 };
 
+void PrintTo(const TxEmptyCase& c, std::ostream* out) { *out << c.name; }
+
 class TxEmpty : public RigCase, public testing::WithParamInterface<TxEmptyCase> {
 protected:
     TxEmpty()

@@ -49,17 +49,24 @@ Options Parse(int argc, char** argv)
 
 // ttyS0 the console, ttyS1 the control line, ttyS2 the line under test with
 // modem lines, ttyS3 the line breaks come in on, and a PCI card to remove.
+// Each UART has an interrupt of its own: the emulated ISA bus does not share
+// one line between two UARTs reliably (one lowering it hides the other's),
+// and the console writes while the cases run.
 std::vector<std::string> EmulatorArguments(const Options& o, const PtyLine& control, const PtyLine& line,
-                                           const std::string& breakSocket, const std::string& monitorSocket)
+                                           const std::string& breakListenerFd, const std::string& monitorSocket)
 {
     std::vector<std::string> a = {"qemu-system-x86_64", "-accel", o.accel, "-m", "512", "-smp", "2",
                                   "-nodefaults", "-display", "none", "-no-reboot", "-net", "none",
                                   "-kernel", o.kernel, "-initrd", o.initrd,
                                   "-append", "console=ttyS0 quiet panic=-1 8250.nr_uarts=8 rig.filter=" + o.filter,
-                                  "-chardev", "stdio,id=con,signal=off", "-serial", "chardev:con",
-                                  "-chardev", "serial,id=ctl,path=" + control.SlavePath(), "-serial", "chardev:ctl",
-                                  "-chardev", "serial,id=la,path=" + line.SlavePath(), "-serial", "chardev:la",
-                                  "-chardev", "socket,id=brk,telnet=on,path=" + breakSocket, "-serial", "chardev:brk",
+                                  "-chardev", "stdio,id=con,signal=off",
+                                  "-device", "isa-serial,index=0,irq=4,chardev=con",
+                                  "-chardev", "serial,id=ctl,path=" + control.SlavePath(),
+                                  "-device", "isa-serial,index=1,irq=3,chardev=ctl",
+                                  "-chardev", "serial,id=la,path=" + line.SlavePath(),
+                                  "-device", "isa-serial,index=2,irq=5,chardev=la",
+                                  "-chardev", "socket,id=brk,server=on,wait=off,telnet=on,fd=" + breakListenerFd,
+                                  "-device", "isa-serial,index=3,irq=7,chardev=brk",
                                   "-chardev", "null,id=cardline", "-device", "pci-serial,id=pcis,chardev=cardline",
                                   "-chardev", "socket,id=mon,path=" + monitorSocket, "-mon", "chardev=mon,mode=readline"};
     if (o.accel == "kvm")
@@ -90,10 +97,13 @@ int Run(const Options& o)
     UnixListener monitorListener(o.work + "/mon.sock");
     const std::string mapping = control.SlavePath() + "=" + control.StateFile() + ";" + line.SlavePath() + "=" +
                                 line.StateFile();
-    Emulator emulator(EmulatorArguments(o, control, line, breakListener.Path(), monitorListener.Path()),
+    // The emulator speaks telnet on the break line only as its server: it
+    // takes over the listening socket made here, and the far end connects.
+    Emulator emulator(EmulatorArguments(o, control, line, std::to_string(breakListener.Inheritable()),
+                                        monitorListener.Path()),
                       {"LD_PRELOAD=" + o.preload, std::string(ModemLinesVariable) + "=" + mapping});
     Comm::UniqueFd monitor = monitorListener.Accept(20000);
-    Comm::UniqueFd breakLine = breakListener.Accept(20000);
+    Comm::UniqueFd breakLine = ConnectTo(breakListener.Path());
     if (!monitor.Valid() || !breakLine.Valid() || !ReadMonitorGreeting(monitor.Get())) {
         std::fprintf(stderr, "far end: the emulator did not connect its monitor and break line\n");
         return 2;

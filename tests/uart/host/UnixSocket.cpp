@@ -1,5 +1,6 @@
 #include "UnixSocket.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -30,6 +31,23 @@ Comm::UniqueFd UnixListener::Accept(int timeoutMs)
     if (!WaitReadable(fd_.Get(), timeoutMs))
         return {};
     return Comm::UniqueFd(::accept4(fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+int UnixListener::Inheritable()
+{
+    ::fcntl(fd_.Get(), F_SETFD, 0);
+    return fd_.Get();
+}
+
+Comm::UniqueFd ConnectTo(const std::string& path)
+{
+    Comm::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (!fd.Valid() || ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return {};
+    return fd;
 }
 
 bool WaitReadable(int fd, int timeoutMs)

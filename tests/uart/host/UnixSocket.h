@@ -15,6 +15,9 @@ public:
     UnixListener& operator=(const UnixListener&) = delete;
 
     const std::string& Path() const { return path_; }
+    // The listening descriptor, left open across exec for a child that
+    // takes over the listening.
+    int Inheritable();
     // The first connection, or an invalid descriptor after timeoutMs.
     Comm::UniqueFd Accept(int timeoutMs);
 
@@ -23,6 +26,8 @@ private:
     Comm::UniqueFd fd_;
 };
 
+// Connects to a listening socket; invalid when it failed.
+Comm::UniqueFd ConnectTo(const std::string& path);
 // Waits up to timeoutMs for the descriptor to become readable.
 bool WaitReadable(int fd, int timeoutMs);
 // Writes all of bytes; false when the descriptor failed.
