@@ -2,6 +2,11 @@
 
 #include <QDir>
 
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -43,6 +48,23 @@ std::string Counting(std::size_t count, unsigned first)
     for (std::size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<char>((first + i) & 0xff);
     return bytes;
+}
+
+std::string DriverView(const char* path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return "the driver's view is unavailable";
+    int lines = 0;
+    serial_icounter_struct counts{};
+    ::ioctl(fd, TIOCMGET, &lines);
+    ::ioctl(fd, TIOCGICOUNT, &counts);
+    ::close(fd);
+    char text[160];
+    std::snprintf(text, sizeof text, "driver: CTS %d DSR %d DCD %d RI %d; changes counted: cts %d dsr %d dcd %d rng %d",
+                  (lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
+                  (lines & TIOCM_RI) != 0, counts.cts, counts.dsr, counts.dcd, counts.rng);
+    return text;
 }
 
 long long NowMs()

@@ -43,6 +43,10 @@ private:
 // The 256 byte values, count bytes long, counting up from first.
 std::string Counting(std::size_t count, unsigned first = 0);
 
+// What the driver itself saw on a line: its modem lines and the counts of
+// their changes, to tell a change the driver missed from one the port missed.
+std::string DriverView(const char* path = LinePath);
+
 // Milliseconds since some fixed point, for measuring how long calls take.
 long long NowMs();
 // CPU time this process used, in milliseconds.

@@ -40,7 +40,8 @@ TEST_P(LineEvents, EachChangeOfTheFarEndsLineIsReported)
 {
     OpenQuietly();
     Far().SetLines(GetParam().changed);
-    ASSERT_TRUE(journal.WaitFor(1)) << "no event for the line going off";
+    const std::string before = DriverView();
+    ASSERT_TRUE(journal.WaitFor(1)) << "no event for the line going off (" << before << ", then " << DriverView() << ")";
     Far().SetLines("CDK");
     ASSERT_TRUE(journal.WaitFor(2)) << "no event for the line coming back";
     EXPECT_EQ(journal.Entries().join(", ").toStdString(), (GetParam().off + ", " + GetParam().on).toStdString());
