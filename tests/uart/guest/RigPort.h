@@ -18,6 +18,7 @@ class RigCase : public testing::Test {
 protected:
     void SetUp() override
     {
+        Far().Request("cancel"); // what the case before left scheduled
         Far().Release();
         Far().SetLines("CDK");
         Far().Flush();

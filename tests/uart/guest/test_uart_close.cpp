@@ -75,6 +75,36 @@ INSTANTIATE_TEST_SUITE_P(EventThread, HeldOutput,
                          testing::Values(HeldCase{"WithEventThread", AllComEvents}, HeldCase{"WithoutEventThread", {}}),
                          [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
+// The far end takes a few hundred bytes every 150 ms: Close must not take
+// slow progress for a line that holds output back. A pseudo-terminal takes
+// everything at once.
+class SlowLine : public RigCase, public testing::WithParamInterface<HeldCase> {
+protected:
+    TCustomComPort port;
+};
+
+TEST_P(SlowLine, BytesWrittenJustBeforeCloseAllArrive)
+{
+    Configure(port, br115200, fcNone);
+    port.SetEvents(GetParam().events);
+    port.Open();
+    constexpr int PeriodMs = 150;
+    constexpr int Steps = 40;
+    Far().Request("pace a " + std::to_string(PeriodMs) + " 5 " + std::to_string(Steps)); // 5 ms let go each time
+    const std::string bytes = Counting(4000, 9);
+    ASSERT_EQ(port.Write(bytes.data(), static_cast<std::int32_t>(bytes.size())), 4000);
+    port.Close();
+    const long long closedAt = NowMs();
+    const std::string arrived = Far().Receive(bytes.size(), PeriodMs * Steps + 3000);
+    EXPECT_EQ(arrived.size(), bytes.size()) << "Close lost bytes the port had accepted on a line that kept moving: "
+                                            << arrived.size() << " arrived in " << NowMs() - closedAt << " ms";
+    EXPECT_EQ(arrived, bytes.substr(0, arrived.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(EventThread, SlowLine,
+                         testing::Values(HeldCase{"WithEventThread", AllComEvents}, HeldCase{"WithoutEventThread", {}}),
+                         [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
+
 class Closing : public RigCase {
 protected:
     TCustomComPort port;
@@ -90,6 +120,7 @@ TEST_F(Closing, BytesWrittenJustBeforeCloseAllArrive)
     EXPECT_EQ(Far().Receive(bytes.size(), 10000), bytes) << "Close lost bytes the port had accepted";
 }
 
+// A pseudo-terminal has no DTR or RTS to drop.
 TEST_F(Closing, DropsDtrAndRts)
 {
     Configure(port, br115200, fcNone);

@@ -178,6 +178,10 @@ std::optional<std::string> FarEnd::Execute(const std::vector<std::string>& words
     }
     if (verb == "unplug")
         return Unplug();
+    if (verb == "cancel") {
+        timed_.clear();
+        return "ok";
+    }
     if (verb == "after") {
         // Runs the rest of the request later; its answer goes nowhere.
         const std::vector<std::string> rest(words.begin() + 2, words.end());
@@ -213,6 +217,8 @@ std::optional<std::string> FarEnd::ExecuteLineCommand(const std::vector<std::str
     } else if (verb == "holdfor") {
         line.Hold(true);
         timed_.push_back({later(2), [&line] { line.Hold(false); }});
+    } else if (verb == "pace") {
+        Pace(line, std::stoi(w.at(2)), std::stoi(w.at(3)), std::stoi(w.at(4)));
     } else if (verb == "lines") {
         lines.farLines = LineMask(w.at(2));
     } else if (verb == "linesafter") {
@@ -238,6 +244,20 @@ std::optional<std::string> FarEnd::ExecuteLineCommand(const std::vector<std::str
         return "err unknown request " + verb;
     }
     return "ok";
+}
+
+void FarEnd::Pace(PtyLine& line, int periodMs, int openMs, int steps)
+{
+    // A slow line: held, and let go for a moment once per period, so the
+    // output keeps moving a little at a time; free again after the last step.
+    line.Hold(true);
+    const Clock::time_point start = Clock::now();
+    for (int step = 1; step <= steps; ++step) {
+        const Clock::time_point letGo = start + std::chrono::milliseconds(step * periodMs);
+        timed_.push_back({letGo, [&line] { line.Hold(false); }});
+        if (step < steps)
+            timed_.push_back({letGo + std::chrono::milliseconds(openMs), [&line] { line.Hold(true); }});
+    }
 }
 
 std::string FarEnd::Unplug()

@@ -51,6 +51,7 @@ private:
     // The reply, or nothing when it comes later (a receive in progress).
     std::optional<std::string> Execute(const std::vector<std::string>& words);
     std::optional<std::string> ExecuteLineCommand(const std::vector<std::string>& words, PtyLine& line);
+    void Pace(PtyLine& line, int periodMs, int openMs, int steps);
     std::string Unplug();
     void Reply(const std::string& text);
     PtyLine* Line(const std::string& name);
