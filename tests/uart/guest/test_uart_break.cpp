@@ -11,6 +11,7 @@ protected:
     TCustomComPort port;
 };
 
+// A pseudo-terminal ignores a break raised on it.
 TEST_F(Breaks, ABreakRaisedByThePortReachesTheFarEnd)
 {
     Configure(port, br115200, fcNone);

@@ -47,6 +47,7 @@ protected:
     TCustomComPort port;
 };
 
+// A pseudo-terminal's close never waits on CTS: it has none.
 TEST_P(HeldOutput, CloseReturnsWithoutWaitingForTheFarEnd)
 {
     OpenWithOutputHeldBack();
@@ -60,6 +61,7 @@ TEST_P(HeldOutput, CloseReturnsWithoutWaitingForTheFarEnd)
     EXPECT_LE(late, 16u) << late << " bytes went out after Close had begun";
 }
 
+// Nor can its break wait on output held back by CTS.
 TEST_P(HeldOutput, RaisingABreakReturnsAtOnce)
 {
     OpenWithOutputHeldBack();
@@ -110,6 +112,7 @@ protected:
     TCustomComPort port;
 };
 
+// The UART's FIFO and the driver's queue still hold the bytes as Close begins.
 TEST_F(Closing, BytesWrittenJustBeforeCloseAllArrive)
 {
     Configure(port, br115200, fcNone);
@@ -135,6 +138,7 @@ TEST_F(Closing, DropsDtrAndRts)
     EXPECT_FALSE(closed.rts) << "RTS stays raised after Close";
 }
 
+// Each open starts the UART and its interrupt; each close must undo it all.
 TEST_F(Closing, ManyOpensAndClosesLeaveNothingBehind)
 {
     Configure(port, br115200, fcNone);

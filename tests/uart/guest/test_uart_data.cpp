@@ -11,6 +11,7 @@ protected:
     TCustomComPort port;
 };
 
+// A pseudo-terminal has no divisor and no FIFO: speed is only a number there.
 TEST_P(DataBothWays, EveryByteValueGoesOut)
 {
     Configure(port, GetParam(), fcNone);
@@ -20,6 +21,7 @@ TEST_P(DataBothWays, EveryByteValueGoesOut)
     EXPECT_EQ(Far().Receive(bytes.size(), 10000), bytes) << "the far end did not get the bytes as written";
 }
 
+// Received bytes come through the UART's receive FIFO and its timeout interrupt.
 TEST_P(DataBothWays, EveryByteValueComesIn)
 {
     Configure(port, GetParam(), fcNone);

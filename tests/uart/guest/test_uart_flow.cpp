@@ -54,6 +54,7 @@ protected:
     Received received;
 };
 
+// A pseudo-terminal's output is never held back by the far end's lines.
 TEST_P(HeldBack, AWriteTimeoutEndsTheWriteWithWhatTheDriverTook)
 {
     port.Timeouts().SetWriteTotalMultiplier(0);
@@ -73,6 +74,7 @@ TEST_P(HeldBack, AWriteTimeoutEndsTheWriteWithWhatTheDriverTook)
     EXPECT_TRUE(Far().Receive(Big, 100).empty()) << "more went out than the write reported taken";
 }
 
+// Nor does it make a write wait for CTS or an Xon.
 TEST_P(HeldBack, WithoutTimeoutsTheWriteWaitsForTheFarEnd)
 {
     port.Timeouts().SetWriteTotalMultiplier(0);

@@ -32,6 +32,7 @@ protected:
     TCustomComPort port;
 };
 
+// A pseudo-terminal's queue empties as its master reads: it has no transmitter.
 TEST_P(TxEmpty, ComesOnlyOnceTheFarEndTookTheLastByte)
 {
     const std::size_t count = GetParam().bytes;
