@@ -1,6 +1,9 @@
 #include "RigPort.h"
 
 #include <QDir>
+#include <QThread>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -50,6 +53,31 @@ std::string Counting(std::size_t count, unsigned first)
     return bytes;
 }
 
+std::vector<std::string> ThreadWaits()
+{
+    std::vector<std::string> waits;
+    for (const QString& thread : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream wchan(("/proc/self/task/" + thread + "/wchan").toStdString());
+        std::string where;
+        std::getline(wchan, where);
+        waits.push_back(where.empty() ? std::string("-") : where);
+    }
+    return waits;
+}
+
+bool WaitForLineWatch(int timeoutMs)
+{
+    const long long deadline = NowMs() + timeoutMs;
+    for (;;) {
+        const std::vector<std::string> waits = ThreadWaits();
+        if (std::find(waits.begin(), waits.end(), "uart_wait_modem_status") != waits.end())
+            return true;
+        if (NowMs() >= deadline)
+            return false;
+        QThread::msleep(5);
+    }
+}
+
 std::string DriverView(const char* path)
 {
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -64,7 +92,10 @@ std::string DriverView(const char* path)
     std::snprintf(text, sizeof text, "driver: CTS %d DSR %d DCD %d RI %d; changes counted: cts %d dsr %d dcd %d rng %d",
                   (lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
                   (lines & TIOCM_RI) != 0, counts.cts, counts.dsr, counts.dcd, counts.rng);
-    return text;
+    std::string waits;
+    for (const std::string& where : ThreadWaits())
+        waits += (waits.empty() ? "; threads wait in: " : ", ") + where;
+    return text + waits;
 }
 
 long long NowMs()

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,11 @@ std::string Counting(std::size_t count, unsigned first = 0);
 // What the driver itself saw on a line: its modem lines and the counts of
 // their changes, to tell a change the driver missed from one the port missed.
 std::string DriverView(const char* path = LinePath);
+// Where each thread of this process sleeps in the kernel.
+std::vector<std::string> ThreadWaits();
+// True once a thread of this process waits in the driver for a modem-line
+// change. Nothing announces that, so it is looked up every few milliseconds.
+bool WaitForLineWatch(int timeoutMs = 5000);
 
 // Milliseconds since some fixed point, for measuring how long calls take.
 long long NowMs();

@@ -19,7 +19,7 @@
 namespace {
 
 struct Options {
-    std::string kernel, initrd, preload, accel = "tcg", work, filter = "*";
+    std::string kernel, initrd, preload, accel = "tcg", work, filter = "*", repeat = "1";
     int timeoutSeconds = 600;
     int bootSeconds = 120;
 };
@@ -29,7 +29,8 @@ Options Parse(int argc, char** argv)
     Options options;
     std::map<std::string, std::string*> text = {{"--kernel", &options.kernel}, {"--initrd", &options.initrd},
                                                {"--preload", &options.preload}, {"--accel", &options.accel},
-                                               {"--work", &options.work}, {"--filter", &options.filter}};
+                                               {"--work", &options.work}, {"--filter", &options.filter},
+                                               {"--repeat", &options.repeat}};
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (text.count(name))
@@ -43,7 +44,7 @@ Options Parse(int argc, char** argv)
     }
     if (options.kernel.empty() || options.initrd.empty() || options.preload.empty() || options.work.empty())
         throw std::runtime_error("usage: uart-far-end --kernel K --initrd I --preload LIB --work DIR "
-                                 "[--accel kvm|tcg] [--timeout S] [--boot-timeout S] [--filter GTEST_FILTER]");
+                                 "[--accel kvm|tcg] [--timeout S] [--boot-timeout S] [--filter GTEST_FILTER] [--repeat N]");
     return options;
 }
 
@@ -58,7 +59,8 @@ std::vector<std::string> EmulatorArguments(const Options& o, const PtyLine& cont
     std::vector<std::string> a = {"qemu-system-x86_64", "-accel", o.accel, "-m", "512", "-smp", "2",
                                   "-nodefaults", "-display", "none", "-no-reboot", "-net", "none",
                                   "-kernel", o.kernel, "-initrd", o.initrd,
-                                  "-append", "console=ttyS0 quiet panic=-1 8250.nr_uarts=8 rig.filter=" + o.filter,
+                                  "-append", "console=ttyS0 quiet panic=-1 8250.nr_uarts=8 rig.filter=" + o.filter +
+                                                " rig.repeat=" + o.repeat,
                                   "-chardev", "stdio,id=con,signal=off",
                                   "-device", "isa-serial,index=0,irq=4,chardev=con",
                                   "-chardev", "serial,id=ctl,path=" + control.SlavePath(),
