@@ -381,28 +381,6 @@ TOsError TLinuxCommLayer::ClearCommError(THandle handle, std::uint32_t& errors, 
     return NoError;
 }
 
-TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& status)
-{
-    status = 0;
-    const LockedDevice device = OpenDevice(handle);
-    if (!device)
-        return EBADF;
-    if (!device->hasModemLines)
-        return NoError;
-    int lines = 0;
-    if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
-        return LastError();
-    if (lines & TIOCM_CTS)
-        status |= MS_CTS_ON;
-    if (lines & TIOCM_DSR)
-        status |= MS_DSR_ON;
-    if (lines & TIOCM_RNG)
-        status |= MS_RING_ON;
-    if (lines & TIOCM_CAR)
-        status |= MS_RLSD_ON;
-    return NoError;
-}
-
 // ---- Line events ----------------------------------------------------------
 
 TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
@@ -428,50 +406,6 @@ TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
         }
     }
     return NoError;
-}
-
-std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& device)
-{
-    constexpr std::uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
-    const bool wanted = device.hasModemLines && (device.eventMask & ModemEvents) != 0;
-    if (!wanted)
-        return std::move(device.modemWatch);
-    if (!device.modemWatch) {
-        ::ioctl(device.fd.Get(), TIOCMGET, &device.modemLines);
-        const int fd = device.fd.Get();
-        const THandle handle = device.handle;
-        device.modemWatch = std::make_unique<TInterruptibleWait>(
-            [fd] { return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG); },
-            [this, handle] {
-                ModemLinesChanged(handle);
-                return true;
-            });
-    }
-    return nullptr;
-}
-
-void TLinuxCommLayer::ModemLinesChanged(THandle handle)
-{
-    const LockedDevice device = OpenDevice(handle);
-    if (!device)
-        return;
-    int lines = 0;
-    if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
-        return;
-    const int changed = lines ^ device->modemLines;
-    device->modemLines = lines;
-    std::uint32_t events = 0;
-    if (changed & TIOCM_CTS)
-        events |= EV_CTS;
-    if (changed & TIOCM_DSR)
-        events |= EV_DSR;
-    if (changed & TIOCM_CD)
-        events |= EV_RLSD;
-    // The driver counts a ring on the indicator's trailing edge, which a
-    // fresh read of the lines may no longer show as a change.
-    if ((changed & TIOCM_RNG) || changed == 0)
-        events |= EV_RING;
-    RaiseEvents(*device, events);
 }
 
 TOsError TLinuxCommLayer::WaitCommEvent(THandle handle, std::uint32_t& mask, TOverlapped& overlapped)

@@ -119,6 +119,10 @@ private:
     struct LineCounters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     };
+    // How often the driver saw each modem input line change.
+    struct ModemCounts {
+        int cts = 0, dsr = 0, dcd = 0, rng = 0;
+    };
 
     struct Device {
         std::mutex mutex;
@@ -159,6 +163,7 @@ private:
         // asks for them a thread of their own waits in TIOCMIWAIT.
         bool hasModemLines = false;
         int modemLines = 0;
+        ModemCounts modemCounts;
         std::unique_ptr<TInterruptibleWait> modemWatch;
         std::deque<PendingRead> reads;
         std::optional<PendingWait> wait;
@@ -282,6 +287,11 @@ private:
     static TOsError RaiseBreak(Device& device);
     static std::optional<Clock::time_point> NextDeadline(const Device& device);
     void ModemLinesChanged(THandle handle);
+    // The modem watch's wait: at once when the driver counted a change since
+    // the lines were last read, else in TIOCMIWAIT.
+    int WaitForModemChange(THandle handle);
+    // Reads the driver's change counts; whether they moved since last read.
+    static bool ReadModemCounts(Device& device);
     // Starts the modem-line watch when the mask asks for it; returns a watch
     // to stop, which the caller destroys after releasing the device's lock
     // (its thread takes that lock to report).

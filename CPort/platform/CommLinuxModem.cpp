@@ -1,0 +1,126 @@
+// The Linux backend's modem input lines: their status, and the thread that
+// waits for them to change while an event mask asks for them (poll cannot
+// watch them).
+#include "CommLinux.h"
+
+#include "CommLinuxSupport.h"
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+namespace Comm {
+
+namespace {
+
+constexpr int WatchedLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+
+} // namespace
+
+TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& status)
+{
+    status = 0;
+    const LockedDevice device = OpenDevice(handle);
+    if (!device)
+        return EBADF;
+    if (!device->hasModemLines)
+        return NoError;
+    int lines = 0;
+    if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
+        return LastError();
+    if (lines & TIOCM_CTS)
+        status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR)
+        status |= MS_DSR_ON;
+    if (lines & TIOCM_RNG)
+        status |= MS_RING_ON;
+    if (lines & TIOCM_CAR)
+        status |= MS_RLSD_ON;
+    return NoError;
+}
+
+std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& device)
+{
+    constexpr std::uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+    const bool wanted = device.hasModemLines && (device.eventMask & ModemEvents) != 0;
+    if (!wanted)
+        return std::move(device.modemWatch);
+    if (!device.modemWatch) {
+        // What the lines are and how often the driver saw them change, as
+        // the watch starts: a change from here on is reported.
+        ::ioctl(device.fd.Get(), TIOCMGET, &device.modemLines);
+        ReadModemCounts(device);
+        const THandle handle = device.handle;
+        device.modemWatch = std::make_unique<TInterruptibleWait>([this, handle] { return WaitForModemChange(handle); },
+                                                                 [this, handle] {
+                                                                     ModemLinesChanged(handle);
+                                                                     return true;
+                                                                 });
+    }
+    return nullptr;
+}
+
+bool TLinuxCommLayer::ReadModemCounts(Device& device)
+{
+    serial_icounter_struct counts{};
+    if (!device.hasCounters || ::ioctl(device.fd.Get(), TIOCGICOUNT, &counts) != 0)
+        return false;
+    const ModemCounts now{counts.cts, counts.dsr, counts.dcd, counts.rng};
+    const bool moved = now.cts != device.modemCounts.cts || now.dsr != device.modemCounts.dsr ||
+                       now.dcd != device.modemCounts.dcd || now.rng != device.modemCounts.rng;
+    device.modemCounts = now;
+    return moved;
+}
+
+int TLinuxCommLayer::WaitForModemChange(THandle handle)
+{
+    int fd = -1;
+    {
+        const LockedDevice device = OpenDevice(handle);
+        if (!device) {
+            errno = EBADF;
+            return -1;
+        }
+        // TIOCMIWAIT waits for a change after it starts: one the driver
+        // counted since the lines were last read (before this thread got
+        // here) is reported at once instead of being lost.
+        serial_icounter_struct counts{};
+        if (device->hasCounters && ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0) {
+            const ModemCounts& last = device->modemCounts;
+            if (counts.cts != last.cts || counts.dsr != last.dsr || counts.dcd != last.dcd || counts.rng != last.rng)
+                return 0;
+        }
+        fd = device->fd.Get();
+    }
+    // The descriptor stays open until this thread has been stopped.
+    return ::ioctl(fd, TIOCMIWAIT, WatchedLines);
+}
+
+void TLinuxCommLayer::ModemLinesChanged(THandle handle)
+{
+    const LockedDevice device = OpenDevice(handle);
+    if (!device)
+        return;
+    int lines = 0;
+    if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
+        return;
+    const ModemCounts before = device->modemCounts;
+    const bool counted = ReadModemCounts(*device);
+    const ModemCounts& after = device->modemCounts;
+    const int changed = lines ^ device->modemLines;
+    device->modemLines = lines;
+    std::uint32_t events = 0;
+    if ((changed & TIOCM_CTS) || (counted && after.cts != before.cts))
+        events |= EV_CTS;
+    if ((changed & TIOCM_DSR) || (counted && after.dsr != before.dsr))
+        events |= EV_DSR;
+    if ((changed & TIOCM_CD) || (counted && after.dcd != before.dcd))
+        events |= EV_RLSD;
+    // The driver counts a ring on the indicator's trailing edge, which a
+    // fresh read of the lines may no longer show as a change; without
+    // counters a wake-up with no visible change can only be that.
+    if ((counted && after.rng != before.rng) || (!device->hasCounters && ((changed & TIOCM_RNG) || changed == 0)))
+        events |= EV_RING;
+    RaiseEvents(*device, events);
+}
+
+} // namespace Comm
