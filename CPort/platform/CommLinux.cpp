@@ -171,6 +171,11 @@ TOsError TLinuxCommLayer::SetCommState(THandle handle, const TDCB& dcb)
         return error;
     if (::ioctl(device->fd.Get(), SetTermios2, &tio) != 0)
         return LastError();
+    // New settings turn the UART's modem-status interrupt off where the
+    // driver enables it only for a waiter (the 8250 on a line without
+    // hardware flow control): the line watch waits anew, which turns it on.
+    if (device->modemWatch)
+        device->modemWatch->Interrupt();
     // Devices without modem lines (pseudo-terminals) refuse these; the line
     // state is then simply not there to set.
     const int dtr = TIOCM_DTR, rts = TIOCM_RTS;

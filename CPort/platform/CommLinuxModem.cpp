@@ -45,10 +45,11 @@ std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& de
     if (!wanted)
         return std::move(device.modemWatch);
     if (!device.modemWatch) {
-        // What the lines are and how often the driver saw them change, as
-        // the watch starts: a change from here on is reported.
-        ::ioctl(device.fd.Get(), TIOCMGET, &device.modemLines);
+        // How often the driver saw the lines change and what they are, as
+        // the watch starts (in that order: a change in between shows in the
+        // lines, not in the counts, and is reported).
         ReadModemCounts(device);
+        ::ioctl(device.fd.Get(), TIOCMGET, &device.modemLines);
         const THandle handle = device.handle;
         device.modemWatch = std::make_unique<TInterruptibleWait>([this, handle] { return WaitForModemChange(handle); },
                                                                  [this, handle] {
@@ -80,16 +81,19 @@ int TLinuxCommLayer::WaitForModemChange(THandle handle)
             errno = EBADF;
             return -1;
         }
-        // TIOCMIWAIT waits for a change after it starts: one the driver
-        // counted since the lines were last read (before this thread got
-        // here) is reported at once instead of being lost.
+        // TIOCMIWAIT waits for a change after it starts: one that came since
+        // the lines were last read (before this thread got here, or while
+        // the UART did not report changes) is reported at once instead.
+        fd = device->fd.Get();
         serial_icounter_struct counts{};
-        if (device->hasCounters && ::ioctl(device->fd.Get(), TIOCGICOUNT, &counts) == 0) {
+        if (device->hasCounters && ::ioctl(fd, TIOCGICOUNT, &counts) == 0) {
             const ModemCounts& last = device->modemCounts;
             if (counts.cts != last.cts || counts.dsr != last.dsr || counts.dcd != last.dcd || counts.rng != last.rng)
                 return 0;
         }
-        fd = device->fd.Get();
+        int lines = 0;
+        if (::ioctl(fd, TIOCMGET, &lines) == 0 && ((lines ^ device->modemLines) & WatchedLines) != 0)
+            return 0;
     }
     // The descriptor stays open until this thread has been stopped.
     return ::ioctl(fd, TIOCMIWAIT, WatchedLines);
@@ -100,11 +104,11 @@ void TLinuxCommLayer::ModemLinesChanged(THandle handle)
     const LockedDevice device = OpenDevice(handle);
     if (!device)
         return;
+    const ModemCounts before = device->modemCounts;
+    const bool counted = ReadModemCounts(*device);
     int lines = 0;
     if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
         return;
-    const ModemCounts before = device->modemCounts;
-    const bool counted = ReadModemCounts(*device);
     const ModemCounts& after = device->modemCounts;
     const int changed = lines ^ device->modemLines;
     device->modemLines = lines;

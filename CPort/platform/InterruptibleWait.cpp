@@ -49,6 +49,13 @@ TInterruptibleWait::~TInterruptibleWait()
     thread_.join();
 }
 
+void TInterruptibleWait::Interrupt()
+{
+    std::lock_guard lock(mutex_);
+    if (running_)
+        pthread_kill(thread_.native_handle(), InterruptSignal());
+}
+
 void TInterruptibleWait::Run()
 {
     sigset_t interrupt;

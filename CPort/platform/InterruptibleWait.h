@@ -22,6 +22,11 @@ public:
     TInterruptibleWait(const TInterruptibleWait&) = delete;
     TInterruptibleWait& operator=(const TInterruptibleWait&) = delete;
 
+    // Interrupts the call once, if the thread runs: it then waits again, as
+    // after any interruption. A signal that lands just before the call is
+    // spent on nothing, and the call still starts after this returned.
+    void Interrupt();
+
     // The signal used to interrupt the call. Its handler, installed once,
     // does nothing and leaves system calls interrupted (no SA_RESTART).
     static int InterruptSignal();

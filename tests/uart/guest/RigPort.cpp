@@ -1,9 +1,7 @@
 #include "RigPort.h"
 
 #include <QDir>
-#include <QThread>
 
-#include <algorithm>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -63,19 +61,6 @@ std::vector<std::string> ThreadWaits()
         waits.push_back(where.empty() ? std::string("-") : where);
     }
     return waits;
-}
-
-bool WaitForLineWatch(int timeoutMs)
-{
-    const long long deadline = NowMs() + timeoutMs;
-    for (;;) {
-        const std::vector<std::string> waits = ThreadWaits();
-        if (std::find(waits.begin(), waits.end(), "uart_wait_modem_status") != waits.end())
-            return true;
-        if (NowMs() >= deadline)
-            return false;
-        QThread::msleep(5);
-    }
 }
 
 std::string DriverView(const char* path)

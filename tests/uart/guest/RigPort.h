@@ -50,9 +50,6 @@ std::string Counting(std::size_t count, unsigned first = 0);
 std::string DriverView(const char* path = LinePath);
 // Where each thread of this process sleeps in the kernel.
 std::vector<std::string> ThreadWaits();
-// True once a thread of this process waits in the driver for a modem-line
-// change. Nothing announces that, so it is looked up every few milliseconds.
-bool WaitForLineWatch(int timeoutMs = 5000);
 
 // Milliseconds since some fixed point, for measuring how long calls take.
 long long NowMs();
