@@ -7,8 +7,8 @@
 namespace {
 // Indexed by TComEvent ordinal.
 constexpr std::array<std::uint32_t, 10> EventMasks = {
-    Comm::EV_RXCHAR, Comm::EV_TXEMPTY, Comm::EV_RXFLAG, Comm::EV_RING, Comm::EV_BREAK,
-    Comm::EV_CTS, Comm::EV_DSR, Comm::EV_ERR, Comm::EV_RLSD, Comm::EV_RX80FULL};
+    Comm::EvRxChar, Comm::EvTxEmpty, Comm::EvRxFlag, Comm::EvRing, Comm::EvBreak,
+    Comm::EvCts, Comm::EvDsr, Comm::EvErr, Comm::EvRlsd, Comm::EvRx80Full};
 } // namespace
 
 std::uint32_t EventMask(TComEvent event)

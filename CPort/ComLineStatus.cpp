@@ -5,13 +5,13 @@ using namespace Comm;
 TComSignals SignalsFromModemStatus(std::uint32_t status)
 {
     TComSignals signals;
-    if (status & MS_CTS_ON)
+    if (status & MsCtsOn)
         signals.Include(csCTS);
-    if (status & MS_DSR_ON)
+    if (status & MsDsrOn)
         signals.Include(csDSR);
-    if (status & MS_RING_ON)
+    if (status & MsRingOn)
         signals.Include(csRing);
-    if (status & MS_RLSD_ON)
+    if (status & MsRlsdOn)
         signals.Include(csRLSD);
     return signals;
 }
@@ -19,21 +19,21 @@ TComSignals SignalsFromModemStatus(std::uint32_t status)
 TComErrors ErrorsFromErrorWord(std::uint32_t errors, bool parityCheck)
 {
     TComErrors result;
-    if (errors & CE_FRAME)
+    if (errors & CeFrame)
         result.Include(ceFrame);
-    if (parityCheck && (errors & CE_RXPARITY))
+    if (parityCheck && (errors & CeRxParity))
         result.Include(ceRxParity);
-    if (errors & CE_OVERRUN)
+    if (errors & CeOverrun)
         result.Include(ceOverrun);
-    if (errors & CE_RXOVER)
+    if (errors & CeRxOver)
         result.Include(ceRxOver);
-    if (errors & CE_TXFULL)
+    if (errors & CeTxFull)
         result.Include(ceTxFull);
-    if (errors & CE_BREAK)
+    if (errors & CeBreak)
         result.Include(ceBreak);
-    if (errors & CE_IOE)
+    if (errors & CeIoe)
         result.Include(ceIO);
-    if (errors & CE_MODE)
+    if (errors & CeMode)
         result.Include(ceMode);
     return result;
 }

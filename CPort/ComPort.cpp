@@ -40,7 +40,7 @@ TCustomComPort::~TCustomComPort()
             std::abort();
         }
         StopEventMonitoring();
-        if (handle_ != INVALID_HANDLE_VALUE)
+        if (handle_ != InvalidHandle)
             layer_.CloseHandle(handle_);
     }
     ReleaseSpareRecords();
@@ -60,7 +60,7 @@ void TCustomComPort::Open()
     OpenHandle();
     // With OnException set a failed open returns here; nothing may be applied
     // to, or waited on, a device that is not open.
-    if (handle_ == INVALID_HANDLE_VALUE)
+    if (handle_ == InvalidHandle)
         return;
     connected_ = true;
     try {
@@ -117,19 +117,19 @@ void TCustomComPort::Loaded()
 
 void TCustomComPort::OpenHandle()
 {
-    THandle handle = INVALID_HANDLE_VALUE;
-    const TOsError error = layer_.CreateFile(port_.toStdString(), handle);
-    handle_ = error == NoError ? handle : INVALID_HANDLE_VALUE;
-    if (handle_ == INVALID_HANDLE_VALUE)
+    THandle handle = InvalidHandle;
+    const TOsError error = layer_.CreateDevice(port_.toStdString(), handle);
+    handle_ = error == NoError ? handle : InvalidHandle;
+    if (handle_ == InvalidHandle)
         ReportError(ecOpenFailed, error);
 }
 
 void TCustomComPort::ReleaseHandle()
 {
-    if (handle_ == INVALID_HANDLE_VALUE)
+    if (handle_ == InvalidHandle)
         return;
     if (layer_.CloseHandle(handle_) == NoError)
-        handle_ = INVALID_HANDLE_VALUE;
+        handle_ = InvalidHandle;
 }
 
 // ---- Applying the settings -------------------------------------------------
@@ -191,7 +191,7 @@ TDCB TCustomComPort::BuildControlBlock() const
 
 TCommTimeouts TCustomComPort::BuildTimeouts() const
 {
-    // -1 is MAXDWORD; every other value keeps its bits.
+    // -1 is MaxDword; every other value keeps its bits.
     auto dword = [](std::int32_t value) { return static_cast<std::uint32_t>(value); };
     return TCommTimeouts{dword(timeouts_->ReadInterval()), dword(timeouts_->ReadTotalMultiplier()),
                          dword(timeouts_->ReadTotalConstant()), dword(timeouts_->WriteTotalMultiplier()),
@@ -277,7 +277,7 @@ void TCustomComPort::SetCustomBaudRate(std::int32_t value)
     ChangeControlBlockSetting(customBaudRate_, value);
 }
 
-void TCustomComPort::SetPort(const QString& value)
+void TCustomComPort::SetPortName(const QString& value)
 {
     if (port_ == value)
         return;

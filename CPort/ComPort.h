@@ -120,7 +120,12 @@ public:
 
     void SetBaudRate(TBaudRate value);
     void SetCustomBaudRate(std::int32_t value);
-    void SetPort(const QString& value);
+    void SetPortName(const QString& value);
+#ifndef _WIN32
+    // The setter's name before it had to live beside <winspool.h>, whose
+    // macro of that name would rename it; kept for existing Linux callers.
+    void SetPort(const QString& value) { SetPortName(value); }
+#endif
     void SetStopBits(TStopBits value);
     void SetDataBits(TDataBits value);
     void SetDiscardNull(bool value);
@@ -239,7 +244,7 @@ private:
     std::unique_ptr<TOwnerCallQueue> ownerCalls_;
     std::unique_ptr<TComThread> eventThread_;
     bool threadCreated_ = false;
-    Comm::THandle handle_ = Comm::INVALID_HANDLE_VALUE;
+    Comm::THandle handle_ = Comm::InvalidHandle;
     std::unique_ptr<TComEventReceiver> messageWindow_;
     std::atomic<PAsyncRecord> spareRecords_[2]{nullptr, nullptr};
     std::int32_t updateCount_ = 0;

@@ -163,16 +163,16 @@ void TCustomComPort::CallRx80Full()
 void TCustomComPort::CallEvent(std::uint32_t eventMask)
 {
     switch (eventMask) {
-    case EV_RXCHAR: CallRxChar(); break;
-    case EV_RXFLAG: CallRxFlag(); break;
-    case EV_TXEMPTY: CallTxEmpty(); break;
-    case EV_CTS: CallCTSChange(); break;
-    case EV_DSR: CallDSRChange(); break;
-    case EV_RLSD: CallRLSDChange(); break;
-    case EV_BREAK: CallBreak(); break;
-    case EV_ERR: CallError(); break;
-    case EV_RING: CallRing(); break;
-    case EV_RX80FULL: CallRx80Full(); break;
+    case EvRxChar: CallRxChar(); break;
+    case EvRxFlag: CallRxFlag(); break;
+    case EvTxEmpty: CallTxEmpty(); break;
+    case EvCts: CallCTSChange(); break;
+    case EvDsr: CallDSRChange(); break;
+    case EvRlsd: CallRLSDChange(); break;
+    case EvBreak: CallBreak(); break;
+    case EvErr: CallError(); break;
+    case EvRing: CallRing(); break;
+    case EvRx80Full: CallRx80Full(); break;
     default: break;
     }
 }

@@ -9,10 +9,10 @@ using namespace Comm;
 void TCustomComPort::InitAsync(PAsyncRecord& record)
 {
     auto created = std::make_unique<TAsyncRecord>();
-    THandle event = INVALID_HANDLE_VALUE;
+    THandle event = InvalidHandle;
     // A record without its event is never handed out: the wait on it could
     // not complete.
-    if (const TOsError error = layer_.CreateEvent(true, true, event)) {
+    if (const TOsError error = layer_.CreateEventObject(true, true, event)) {
         record = nullptr;
         ReportError(ecInvalidAsync, error);
         return;
@@ -45,7 +45,7 @@ bool TCustomComPort::StartRead(void* buffer, std::int32_t count, PAsyncRecord& r
         return false;
     }
     record->Kind = akRead;
-    if (handle_ == INVALID_HANDLE_VALUE) {
+    if (handle_ == InvalidHandle) {
         ReportError(ecPortNotOpen, 0);
         return false;
     }
@@ -71,10 +71,10 @@ std::int32_t TCustomComPort::WaitForAsync(PAsyncRecord& record)
         return 0;
     }
     const THandle event = record->Overlapped.hEvent;
-    const TWaitResult wait = layer_.WaitForMultipleObjects(std::span(&event, 1), INFINITE);
+    const TWaitResult wait = layer_.WaitForMultipleObjects(std::span(&event, 1), Infinite);
     std::uint32_t transferred = 0;
     TOsError error = wait.Error;
-    if (wait.Result == WAIT_OBJECT_0)
+    if (wait.Result == WaitObject0)
         error = layer_.GetOverlappedResult(handle_, record->Overlapped, transferred, false);
     else if (error == NoError)
         error = IoIncomplete;
@@ -106,7 +106,7 @@ void TCustomComPort::GiveBackRecord(TAsyncKind kind, PAsyncRecord& record)
 {
     // A closed port keeps nothing: Close has already released its records.
     PAsyncRecord empty = nullptr;
-    if (record && !record->Data && handle_ != INVALID_HANDLE_VALUE &&
+    if (record && !record->Data && handle_ != InvalidHandle &&
         spareRecords_[kind].compare_exchange_strong(empty, record))
         record = nullptr;
     else
@@ -144,7 +144,7 @@ std::int32_t TCustomComPort::Read(void* buffer, std::int32_t count)
 
 void TCustomComPort::AbortAllAsync()
 {
-    if (const TOsError error = layer_.PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT))
+    if (const TOsError error = layer_.PurgeComm(handle_, PurgeTxAbort | PurgeRxAbort))
         ReportError(ecPurgeFailed, error);
 }
 

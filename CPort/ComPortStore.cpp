@@ -70,7 +70,7 @@ struct TEntry {
 
 // In visiting order: sgBasic, sgOthers, sgParity, sgBuffer, sgTimeouts, sgFlowControl.
 const std::array<TEntry, 29> Entries = {
-    TEXT_ENTRY("Port", sgBasic, p.Port(), p.SetPort(t)),
+    TEXT_ENTRY("Port", sgBasic, p.Port(), p.SetPortName(t)),
     TEXT_ENTRY("BaudRate", sgBasic, BaudRateText(p.BaudRate()), p.SetBaudRate(BaudRateFromText(t))),
     NUMBER_ENTRY("CustomBaudRate", sgBasic, p.CustomBaudRate(), p.SetCustomBaudRate(n)),
     TEXT_ENTRY("StopBits", sgBasic, StopBitsText(p.StopBits()), p.SetStopBits(StopBitsFromText(t))),

@@ -23,7 +23,7 @@ bool TCustomComPort::StartWrite(const void* buffer, std::int32_t count, PAsyncRe
         return false;
     }
     record->Kind = akWrite;
-    if (handle_ == INVALID_HANDLE_VALUE) {
+    if (handle_ == InvalidHandle) {
         ReportError(ecPortNotOpen, 0);
         return false;
     }
@@ -102,22 +102,22 @@ void TCustomComPort::Escape(std::uint32_t function)
 
 void TCustomComPort::SetDTR(bool on)
 {
-    Escape(on ? SETDTR : CLRDTR);
+    Escape(on ? EscSetDtr : EscClrDtr);
 }
 
 void TCustomComPort::SetRTS(bool on)
 {
-    Escape(on ? SETRTS : CLRRTS);
+    Escape(on ? EscSetRts : EscClrRts);
 }
 
 void TCustomComPort::SetXonXoff(bool on)
 {
-    Escape(on ? SETXON : SETXOFF);
+    Escape(on ? EscSetXon : EscSetXoff);
 }
 
 void TCustomComPort::SetBreak(bool on)
 {
-    Escape(on ? SETBREAK : CLRBREAK);
+    Escape(on ? EscSetBreak : EscClrBreak);
 }
 
 void TCustomComPort::TransmitChar(char character)
@@ -128,7 +128,7 @@ void TCustomComPort::TransmitChar(char character)
 
 void TCustomComPort::ClearBuffer(bool input, bool output)
 {
-    const std::uint32_t flags = (input ? PURGE_RXCLEAR : 0) | (output ? PURGE_TXCLEAR : 0);
+    const std::uint32_t flags = (input ? PurgeRxClear : 0) | (output ? PurgeTxClear : 0);
     if (flags == 0)
         return;
     if (const TOsError error = layer_.PurgeComm(handle_, flags))

@@ -24,8 +24,8 @@ void TComEventReceiver::WindowProc(unsigned message, std::uintptr_t wParam)
     TCustomComPort* const port = port_;
     try {
         // The event thread goes on before any handler runs.
-        if (InSendMessage())
-            ReplyMessage();
+        if (InSentCall())
+            ReplySentCall();
         if (port->Connected())
             port->CallEvent(static_cast<std::uint32_t>(wParam));
     } catch (...) {
@@ -37,7 +37,7 @@ TComThread::TComThread(TCustomComPort* port, TComEventReceiver* receiver, TOwner
     : port_(port), receiver_(receiver), layer_(port->CommLayer()), ownerCalls_(ownerCalls)
 {
     ownerCalls_.BeginWorker();
-    layer_.CreateEvent(true, false, stopEvent_);
+    layer_.CreateEventObject(true, false, stopEvent_);
     layer_.SetCommMask(port_->Handle(), EventsToMask(port_->Events()));
     const std::uint8_t priority = port_->EventThreadPriority();
     thread_ = std::thread([this, priority] {
@@ -69,7 +69,7 @@ void TComThread::Execute()
 {
     const THandle device = port_->Handle();
     TOverlapped overlapped{};
-    layer_.CreateEvent(true, true, overlapped.hEvent);
+    layer_.CreateEventObject(true, true, overlapped.hEvent);
     const std::array<THandle, 2> handles = {stopEvent_, overlapped.hEvent};
     // A wait still pending when the loop ends writes its mask when it is
     // completed below: the mask lives as long as the record.
@@ -85,12 +85,12 @@ void TComThread::Execute()
                 failure = started;
                 break;
             }
-            const TWaitResult wait = layer_.WaitForMultipleObjects(handles, INFINITE);
-            if (wait.Result == WAIT_FAILED) {
+            const TWaitResult wait = layer_.WaitForMultipleObjects(handles, Infinite);
+            if (wait.Result == WaitFailed) {
                 failure = wait.Error;
                 break;
             }
-            if (wait.Result != WAIT_OBJECT_0 + 1)
+            if (wait.Result != WaitObject0 + 1)
                 break;
             std::uint32_t transferred = 0;
             const TOsError result = layer_.GetOverlappedResult(device, overlapped, transferred, false);
@@ -117,7 +117,7 @@ void TComThread::Execute()
     // the local record once it is gone. After a failure the bytes received
     // before it stay readable.
     layer_.SetCommMask(device, 0);
-    layer_.PurgeComm(device, failure != NoError ? PURGE_TXCLEAR : PURGE_TXCLEAR | PURGE_RXCLEAR);
+    layer_.PurgeComm(device, failure != NoError ? PurgeTxClear : PurgeTxClear | PurgeRxClear);
     layer_.CloseHandle(overlapped.hEvent);
     ownerCalls_.MarkFinished();
 }

@@ -60,7 +60,7 @@ private:
     TCustomComPort* port_;
     TComEventReceiver* receiver_;
     Comm::TCommLayer& layer_;
-    Comm::THandle stopEvent_ = Comm::INVALID_HANDLE_VALUE;
+    Comm::THandle stopEvent_ = Comm::InvalidHandle;
     TComEvents currentEvents_;
     TOwnerCallQueue& ownerCalls_;
     // Set by the thread itself as it starts, so that nobody reads thread_

@@ -52,14 +52,14 @@ struct CallFrame {
 thread_local CallFrame* currentFrame = nullptr;
 } // namespace
 
-bool InSendMessage()
+bool InSentCall()
 {
     return currentFrame && currentFrame->call;
 }
 
-void ReplyMessage()
+void ReplySentCall()
 {
-    if (!InSendMessage())
+    if (!InSentCall())
         return;
     TSentCall* call = currentFrame->call;
     currentFrame->call = nullptr;

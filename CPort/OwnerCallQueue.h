@@ -42,10 +42,10 @@ private:
 };
 
 // True while the calling thread runs a sent call that has not replied yet.
-bool InSendMessage();
+bool InSentCall();
 // Replies to the sent call the calling thread is running, if any, so that its
 // sender goes on; the call must not touch what the sender owns afterwards.
-void ReplyMessage();
+void ReplySentCall();
 
 class TOwnerCallQueue : public QObject {
 public:
@@ -71,7 +71,7 @@ protected:
     bool event(QEvent* e) override;
 
 private:
-    friend void ReplyMessage();
+    friend void ReplySentCall();
     // Wakes the owning thread's event loop unless a wake-up is on its way.
     void WakeOwner();
     // Takes the next call under the lock: posted ones first (the worker

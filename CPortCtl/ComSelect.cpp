@@ -76,7 +76,7 @@ void TComSelect::ApplyChoice()
         return;
     switch (ComProperty) {
     case cpNone: break;
-    case cpPort: ComPort->SetPort(ChosenPort); break;
+    case cpPort: ComPort->SetPortName(ChosenPort); break;
     case cpBaudRate: ComPort->SetBaudRate(ChosenBaudRate); break;
     case cpDataBits: ComPort->SetDataBits(ChosenDataBits); break;
     case cpStopBits: ComPort->SetStopBits(ChosenStopBits); break;

@@ -58,7 +58,7 @@ int main(int argc, char** argv)
         speeds.assign(std::begin(DefaultSpeeds), std::end(DefaultSpeeds));
 
     TCustomComPort port;
-    port.SetPort(QString::fromLocal8Bit(argv[1]));
+    port.SetPortName(QString::fromLocal8Bit(argv[1]));
     bool inSync = false;
     for (const std::int32_t speed : speeds) {
         try {

@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     BenchPty pty;
     TCustomComPort port;
-    port.SetPort(QString::fromStdString(pty.path));
+    port.SetPortName(QString::fromStdString(pty.path));
     port.OnException = [](TCustomComPort*, TComErrorCode, const QString&, std::int64_t, const QString&) {};
     port.Open();
     const double before = CpuSeconds();

@@ -209,7 +209,7 @@ std::vector<double> OursLatency(TSyncMethod method, int events)
 {
     BenchPty pty;
     TCustomComPort port;
-    port.SetPort(QString::fromStdString(pty.path));
+    port.SetPortName(QString::fromStdString(pty.path));
     port.SetSyncMethod(method);
     port.SetEvents({evRxChar});
     Quiet(port);
@@ -320,7 +320,7 @@ Bulk OursBulk(TSyncMethod method, std::int32_t queueSize)
 {
     BenchPty pty;
     TCustomComPort port;
-    port.SetPort(QString::fromStdString(pty.path));
+    port.SetPortName(QString::fromStdString(pty.path));
     port.SetSyncMethod(method);
     port.SetEvents({evRxChar});
     port.Buffer().SetInputSize(queueSize);
@@ -365,7 +365,7 @@ int Probe(int events)
     // are the receive path's alone.
     BenchPty pty;
     TCustomComPort port;
-    port.SetPort(QString::fromStdString(pty.path));
+    port.SetPortName(QString::fromStdString(pty.path));
     port.SetSyncMethod(smNone);
     port.SetEvents({evRxChar});
     Quiet(port);

@@ -30,7 +30,7 @@ struct TFailureCase {
 
 class PortOnFakeDevice : public testing::Test {
 protected:
-    PortOnFakeDevice() : port(nullptr, device) { port.SetPort("/dev/ttyFAKE0"); }
+    PortOnFakeDevice() : port(nullptr, device) { port.SetPortName("/dev/ttyFAKE0"); }
 
     // Records the open and close notifications and the line reports.
     void RecordNotifications()

@@ -35,8 +35,8 @@ struct LayerHandles {
     }
     THandle Open(const std::string& path)
     {
-        THandle device = INVALID_HANDLE_VALUE;
-        EXPECT_EQ(layer.CreateFile(path, device), NoError) << path;
+        THandle device = InvalidHandle;
+        EXPECT_EQ(layer.CreateDevice(path, device), NoError) << path;
         handles.push_back(device);
         // A raw line: a terminal's own default keeps bytes until a newline.
         TDCB dcb{};
@@ -44,15 +44,15 @@ struct LayerHandles {
         dcb.BaudRate = 115200;
         dcb.Flags = dcb_Binary;
         dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
+        dcb.Parity = NoParity;
+        dcb.StopBits = OneStopBit;
         EXPECT_EQ(layer.SetCommState(device, dcb), NoError);
         return device;
     }
     THandle Event()
     {
-        THandle event = INVALID_HANDLE_VALUE;
-        EXPECT_EQ(layer.CreateEvent(true, false, event), NoError);
+        THandle event = InvalidHandle;
+        EXPECT_EQ(layer.CreateEventObject(true, false, event), NoError);
         handles.push_back(event);
         return event;
     }
@@ -77,7 +77,7 @@ bool WaitUntilAsleep(pid_t tid)
 // A port on the pty whose handlers run on its event thread.
 void OnEventThread(TCustomComPort& port, const PtyPair& pty, TComEvent event)
 {
-    port.SetPort(QString::fromStdString(pty.Path()));
+    port.SetPortName(QString::fromStdString(pty.Path()));
     port.SetSyncMethod(smNone);
     port.SetEvents(TComEvents{event});
 }
@@ -115,7 +115,7 @@ TEST(BackendProgress, AWriteNobodyWaitsForReachesTheFarEnd)
     ASSERT_EQ(h.layer.WriteFile(device, data.data(), static_cast<std::uint32_t>(data.size()), written, overlapped),
               IoPending);
     EXPECT_EQ(DrainFarEnd(pty.Master(), data.size()), data.size());
-    EXPECT_EQ(h.layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WAIT_OBJECT_0);
+    EXPECT_EQ(h.layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WaitObject0);
     EXPECT_EQ(h.layer.GetOverlappedResult(device, overlapped, written, false), NoError);
     EXPECT_EQ(written, data.size());
 }
@@ -160,7 +160,7 @@ TEST(BackendProgress, AThreadAlreadyWaitingWatchesTheDeviceItsEventIsBoundTo)
     ASSERT_EQ(h.layer.ReadFile(device, &byte, 1, read, overlapped), IoPending);
     pty.Write("k");
     const auto [result, took] = waited.get();
-    EXPECT_EQ(result, WAIT_OBJECT_0);
+    EXPECT_EQ(result, WaitObject0);
     EXPECT_LT(took, std::chrono::seconds(10)) << "woken only by its own timeout";
     EXPECT_EQ(byte, 'k');
 }
@@ -203,7 +203,7 @@ TEST(BackendProgress, AReadThatReturnsAtOnceTakesWhatIsQueuedBeyondAPendingRead)
     TOverlapped overlapped{};
     overlapped.hEvent = event;
     ASSERT_EQ(h.layer.ReadFile(device, first, sizeof first, read, overlapped), IoPending);
-    ASSERT_EQ(h.layer.SetCommTimeouts(device, TCommTimeouts{MAXDWORD, 0, 0, 0, 0}), NoError);
+    ASSERT_EQ(h.layer.SetCommTimeouts(device, TCommTimeouts{MaxDword, 0, 0, 0, 0}), NoError);
     pty.Write("0123456789AB");
 
     // The bytes go to the pending read first and to the later one after it.
@@ -232,10 +232,10 @@ TEST(BackendProgress, ACloseRacingAnyOperationStrandsNothingAndFreesTheDevice)
     const Clock::time_point end = Clock::now() + std::chrono::seconds(3);
     for (; Clock::now() < end || rounds < 30; ++rounds) {
         const Kind kind = static_cast<Kind>(rounds % 3);
-        THandle device = INVALID_HANDLE_VALUE, event = INVALID_HANDLE_VALUE;
-        ASSERT_EQ(layer.CreateFile(pty.Path(), device), NoError) << "round " << rounds;
-        ASSERT_EQ(layer.CreateEvent(true, false, event), NoError);
-        layer.SetCommMask(device, EV_RXCHAR);
+        THandle device = InvalidHandle, event = InvalidHandle;
+        ASSERT_EQ(layer.CreateDevice(pty.Path(), device), NoError) << "round " << rounds;
+        ASSERT_EQ(layer.CreateEventObject(true, false, event), NoError);
+        layer.SetCommMask(device, EvRxChar);
         std::atomic<bool> go{false};
         auto operation = std::async(std::launch::async, [&] {
             char buffer[8];
@@ -254,14 +254,14 @@ TEST(BackendProgress, ACloseRacingAnyOperationStrandsNothingAndFreesTheDevice)
             }
             if (started != IoPending)
                 return started == EBADF || started == NoError;
-            if (layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result != WAIT_OBJECT_0)
+            if (layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result != WaitObject0)
                 return false;
             return layer.GetOverlappedResult(device, overlapped, done, false) == OperationAborted;
         });
         go = true;
         EXPECT_EQ(layer.CloseHandle(device), NoError);
-        THandle again = INVALID_HANDLE_VALUE;
-        reopenFailures += layer.CreateFile(pty.Path(), again) != NoError;
+        THandle again = InvalidHandle;
+        reopenFailures += layer.CreateDevice(pty.Path(), again) != NoError;
         layer.CloseHandle(again);
         stranded += !operation.get();
         layer.CloseHandle(event);

@@ -40,7 +40,7 @@ class EventDispatch : public testing::TestWithParam<TSyncMethod> {
 protected:
     EventDispatch() : port(nullptr, device)
     {
-        port.SetPort("/dev/ttyFAKE0");
+        port.SetPortName("/dev/ttyFAKE0");
         port.SetSyncMethod(GetParam());
         port.OnRxChar = [this](TCustomComPort*, std::int32_t count) {
             journal.Add(QString("RxChar %1").arg(count));
@@ -83,8 +83,8 @@ TEST_P(EventDispatch, BatchRunsInTheFixedOrder)
 {
     OpenAndWaitForTheEventThread();
     device.InjectBytes("abc", false);
-    device.InjectErrors(CE_FRAME);
-    device.SignalEvents(EV_RX80FULL | EV_RLSD | EV_RXFLAG | EV_TXEMPTY | EV_RXCHAR | EV_ERR | EV_BREAK | EV_RING);
+    device.InjectErrors(CeFrame);
+    device.SignalEvents(EvRx80Full | EvRlsd | EvRxFlag | EvTxEmpty | EvRxChar | EvErr | EvBreak | EvRing);
     ASSERT_TRUE(journal.WaitFor(7)) << journal.Entries().join(", ").toStdString();
     EXPECT_EQ(journal.Entries(), QStringList({"Error 1", "RxChar 3", "TxEmpty", "Break", "Ring", "RxFlag", "Rx80Full"}))
         << MethodName(GetParam());
@@ -96,8 +96,8 @@ TEST_P(EventDispatch, ReceivedCharacterWithNothingWaitingFiresNothing)
     link.OnRxActivity = [&](TCustomComPort*, bool on) { journal.Add(QString("link rx %1").arg(on)); };
     port.RegisterLink(&link);
     OpenAndWaitForTheEventThread();
-    device.SignalEvents(EV_RXCHAR);
-    device.SignalEvents(EV_BREAK);
+    device.SignalEvents(EvRxChar);
+    device.SignalEvents(EvBreak);
     ASSERT_TRUE(journal.WaitFor(1));
     EXPECT_EQ(journal.Entries(), QStringList{"Break"});
     port.Close();
@@ -107,11 +107,11 @@ TEST_P(EventDispatch, ReceivedCharacterWithNothingWaitingFiresNothing)
 TEST_P(EventDispatch, ErrorsFireOnlyWhenThereAreSome)
 {
     OpenAndWaitForTheEventThread();
-    device.SignalEvents(EV_ERR);
-    device.InjectErrors(CE_RXPARITY);
-    device.SignalEvents(EV_ERR);
-    device.InjectErrors(CE_OVERRUN | CE_BREAK);
-    device.SignalEvents(EV_ERR);
+    device.SignalEvents(EvErr);
+    device.InjectErrors(CeRxParity);
+    device.SignalEvents(EvErr);
+    device.InjectErrors(CeOverrun | CeBreak);
+    device.SignalEvents(EvErr);
     ASSERT_TRUE(journal.WaitFor(1));
     EXPECT_EQ(journal.Entries(), QStringList{QString("Error %1").arg(TComErrors({ceOverrun, ceBreak}).ToBits())})
         << "an empty error set and a parity error without checking fire nothing";
@@ -124,7 +124,7 @@ TEST_P(EventDispatch, ExceptionInAHandler)
     OpenAndWaitForTheEventThread();
     device.InjectBytes("x");
     ASSERT_TRUE(shown.journal.WaitFor(1)) << "the exception was lost";
-    device.SignalEvents(EV_BREAK);
+    device.SignalEvents(EvBreak);
     if (GetParam() == smWindowSync) {
         ASSERT_TRUE(journal.WaitFor(1)) << "the next event was not delivered";
         EXPECT_EQ(journal.Entries(), QStringList{"Break"});
@@ -134,7 +134,7 @@ TEST_P(EventDispatch, ExceptionInAHandler)
         port.Close();
         port.Open();
         ASSERT_TRUE(device.WaitForPendingEventWait(5000));
-        device.SignalEvents(EV_BREAK);
+        device.SignalEvents(EvBreak);
         EXPECT_TRUE(journal.WaitFor(1)) << "reopening restarts the events";
     }
     EXPECT_EQ(shown.journal.Entries(), QStringList{"handler failed"}) << "reported exactly once";
@@ -156,11 +156,11 @@ TEST_P(EventDispatch, LinksAreToldInOrderWithTheirSlots)
     port.OnTxEmpty = nullptr;
     port.OnRing = nullptr;
     port.OnRxFlag = nullptr;
-    device.SetModemStatus(MS_CTS_ON);
+    device.SetModemStatus(MsCtsOn);
     OpenAndWaitForTheEventThread();
     EXPECT_EQ(journal.Entries(), QStringList({"first connection 1", "second connection 1", "first cts 1", "second cts 1"}));
     journal.Clear();
-    device.SignalEvents(EV_TXEMPTY | EV_RING | EV_RXFLAG);
+    device.SignalEvents(EvTxEmpty | EvRing | EvRxFlag);
     ASSERT_TRUE(journal.WaitFor(8));
     EXPECT_EQ(journal.Entries(), QStringList({"first tx 0", "second tx 0", "first txempty", "second txempty", "first ring",
                                               "second ring", "first rxflag", "second rxflag"}));
@@ -205,7 +205,7 @@ TEST_P(EventDispatch, CloseWhileTheThreadWaitsForTheGuiThread)
     OpenAndWaitForTheEventThread();
     // The event thread may already be waiting for the GUI thread to run the
     // batch; Close serves that call while it waits, so it cannot deadlock.
-    device.SignalEvents(EV_BREAK);
+    device.SignalEvents(EvBreak);
     port.Close();
     EXPECT_FALSE(port.Connected());
     EXPECT_LE(handled.load(), 1);
@@ -306,7 +306,7 @@ TEST(EventThreadLifecycle, EmptyEventsStartNoThread)
     TJournal journal;
     port.OnAfterOpen = [&](TCustomComPort*) { journal.Add("AfterOpen"); };
     port.OnDSRChange = [&](TCustomComPort*, bool on) { journal.Add(QString("DSR %1").arg(on)); };
-    device.SetModemStatus(MS_DSR_ON);
+    device.SetModemStatus(MsDsrOn);
     port.Open();
     port.Close();
     EXPECT_TRUE(device.Masks().empty()) << "no event thread set a mask";
@@ -320,10 +320,10 @@ TEST(EventThreadLifecycle, ThreadWatchesTheEventsAndCleansUpBehindItself)
     port.SetEvents({evRxChar, evBreak});
     port.Open();
     ASSERT_TRUE(device.WaitForPendingEventWait(5000));
-    EXPECT_EQ(device.Masks(), std::vector<std::uint32_t>{EV_RXCHAR | EV_BREAK});
+    EXPECT_EQ(device.Masks(), std::vector<std::uint32_t>{EvRxChar | EvBreak});
     port.Close();
-    EXPECT_EQ(device.Masks(), std::vector<std::uint32_t>({EV_RXCHAR | EV_BREAK, 0}));
-    EXPECT_EQ(device.Purges(), std::vector<std::uint32_t>({PURGE_TXABORT | PURGE_RXABORT, PURGE_TXCLEAR | PURGE_RXCLEAR}));
+    EXPECT_EQ(device.Masks(), std::vector<std::uint32_t>({EvRxChar | EvBreak, 0}));
+    EXPECT_EQ(device.Purges(), std::vector<std::uint32_t>({PurgeTxAbort | PurgeRxAbort, PurgeTxClear | PurgeRxClear}));
     EXPECT_EQ(device.OpenEvents(), 0u) << "the thread's events are all closed";
     EXPECT_EQ(EventsToMask(AllComEvents), 0x05FFu);
     EXPECT_EQ(MaskToEvents(0xFFFF), AllComEvents);
@@ -339,7 +339,7 @@ TEST(EventThreadLifecycle, CloseFromAHandlerTheThreadWaitsForIsRefused)
         port.OnBreak = [](TCustomComPort* sender) { sender->Close(); };
         port.Open();
         ASSERT_TRUE(device.WaitForPendingEventWait(5000));
-        device.SignalEvents(EV_BREAK);
+        device.SignalEvents(EvBreak);
         ASSERT_TRUE(shown.journal.WaitFor(1)) << MethodName(method);
         EXPECT_EQ(shown.journal.Entries(),
                   QStringList{"Cannot close the port from a handler its event thread is waiting for"});
@@ -360,7 +360,7 @@ TEST(EventThreadLifecycleDeathTest, DestroyingThePortFromItsOwnEventThreadAborts
             port->OnBreak = [](TCustomComPort* sender) { delete sender; };
             port->Open();
             device.WaitForPendingEventWait(5000);
-            device.SignalEvents(EV_BREAK);
+            device.SignalEvents(EvBreak);
             // The event thread ends the process; should it not, this returns.
             TJournal never;
             never.WaitFor(1, 10000);
@@ -380,7 +380,7 @@ TEST(EventThreadLifecycle, CloseFromAWindowMessageHandlerWorks)
     };
     port.Open();
     ASSERT_TRUE(device.WaitForPendingEventWait(5000));
-    device.SignalEvents(EV_BREAK);
+    device.SignalEvents(EvBreak);
     ASSERT_TRUE(journal.WaitFor(1));
     EXPECT_EQ(journal.Entries(), QStringList{"closed 1"});
 }
@@ -391,7 +391,7 @@ class EventsOnPty : public testing::Test {
 protected:
     EventsOnPty()
     {
-        port.SetPort(QString::fromStdString(pty.Path()));
+        port.SetPortName(QString::fromStdString(pty.Path()));
         port.OnRxChar = [this](TCustomComPort*, std::int32_t count) {
             const bool gui = QThread::currentThread() == QCoreApplication::instance()->thread();
             journal.Add(QString("RxChar %1%2").arg(count).arg(gui ? "" : " off the GUI thread"));
@@ -472,7 +472,7 @@ class LostLine : public testing::TestWithParam<TSyncMethod> {
 protected:
     LostLine()
     {
-        port.SetPort(QString::fromStdString(pty.Path()));
+        port.SetPortName(QString::fromStdString(pty.Path()));
         port.SetSyncMethod(GetParam());
         port.OnException = [this](TCustomComPort*, TComErrorCode code, const QString&, std::int64_t osError,
                                   const QString&) {
@@ -544,7 +544,7 @@ class DrainedLine : public testing::TestWithParam<TSyncMethod> {
 protected:
     DrainedLine()
     {
-        port.SetPort(QString::fromStdString(pty.Path()));
+        port.SetPortName(QString::fromStdString(pty.Path()));
         port.SetSyncMethod(GetParam());
         port.SetEvents({evTxEmpty});
         port.OnTxEmpty = [this](TCustomComPort* sender) {

@@ -39,7 +39,7 @@ protected:
     PortOnPty()
     {
         port.SetEvents({});
-        port.SetPort(QString::fromStdString(pty.Path()));
+        port.SetPortName(QString::fromStdString(pty.Path()));
     }
 
     PtyPair pty;
@@ -101,7 +101,7 @@ TEST_F(PortOnPty, SecondPortOnTheSameDeviceIsRefused)
     OpenOnPty(port);
     TCustomComPort second;
     second.SetEvents({});
-    second.SetPort(QString::fromStdString(pty.Path()));
+    second.SetPortName(QString::fromStdString(pty.Path()));
     try {
         second.Open();
         FAIL() << "a second open of an open port succeeded";
@@ -118,14 +118,14 @@ TEST_F(PortOnPty, SecondPortOnTheSameDeviceIsRefused)
 TEST(PortOnLinux, MissingDeviceFailsWithTheSystemCode)
 {
     TCustomComPort port;
-    port.SetPort("/dev/ttyDOESNOTEXIST9");
+    port.SetPortName("/dev/ttyDOESNOTEXIST9");
     try {
         port.Open();
         FAIL() << "no exception";
     } catch (const EComPort& e) {
         EXPECT_EQ(e.Message(), "Unable to open com port (Error: 2)");
     }
-    port.SetPort("ttyDOESNOTEXIST9");
+    port.SetPortName("ttyDOESNOTEXIST9");
     EXPECT_THROW(port.Open(), EComPort) << "a bare name is looked up under /dev";
     EXPECT_EQ(TLinuxCommLayer::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(TLinuxCommLayer::DevicePath("/dev/pts/3"), "/dev/pts/3");
@@ -134,7 +134,7 @@ TEST(PortOnLinux, MissingDeviceFailsWithTheSystemCode)
 TEST(PortOnLinux, AFileThatIsNoTerminalIsRefused)
 {
     TCustomComPort port;
-    port.SetPort("/dev/null");
+    port.SetPortName("/dev/null");
     try {
         port.Open();
         FAIL() << "/dev/null opened as a serial port";
@@ -176,9 +176,9 @@ protected:
     void WaitForInput(int count)
     {
         TCommLayer& layer = port.CommLayer();
-        THandle event = INVALID_HANDLE_VALUE;
-        ASSERT_EQ(layer.CreateEvent(true, false, event), NoError);
-        ASSERT_EQ(layer.SetCommMask(port.Handle(), EV_RXCHAR), NoError);
+        THandle event = InvalidHandle;
+        ASSERT_EQ(layer.CreateEventObject(true, false, event), NoError);
+        ASSERT_EQ(layer.SetCommMask(port.Handle(), EvRxChar), NoError);
         for (int round = 0; round < 100 && port.InputCount() < count; ++round) {
             TOverlapped overlapped{};
             overlapped.hEvent = event;
@@ -186,10 +186,10 @@ protected:
             const TOsError started = layer.WaitCommEvent(port.Handle(), mask, overlapped);
             ASSERT_TRUE(started == NoError || started == IoPending);
             if (port.InputCount() >= count) {
-                layer.SetCommMask(port.Handle(), EV_RXCHAR); // completes the wait still pending
+                layer.SetCommMask(port.Handle(), EvRxChar); // completes the wait still pending
                 break;
             }
-            ASSERT_EQ(layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WAIT_OBJECT_0)
+            ASSERT_EQ(layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WaitObject0)
                 << "the bytes never arrived";
         }
         layer.SetCommMask(port.Handle(), 0);
@@ -310,7 +310,7 @@ TEST_F(ReadOnPty, ClearingPurgeEmptiesTheInput)
     OpenWith(-1, 0, 0);
     pty.Write("stale");
     WaitForInput(5);
-    ASSERT_EQ(port.CommLayer().PurgeComm(port.Handle(), PURGE_RXCLEAR | PURGE_TXCLEAR), NoError);
+    ASSERT_EQ(port.CommLayer().PurgeComm(port.Handle(), PurgeRxClear | PurgeTxClear), NoError);
     EXPECT_EQ(port.InputCount(), 0);
 }
 
@@ -376,7 +376,7 @@ TEST_F(ReadOnPty, EveryByteArrivesInOrderThroughASmallQueue)
 
 TEST_F(ReadOnPty, ATotalTimeoutBeyondTheClockWaitsForTheBytes)
 {
-    // MAXDWORD milliseconds per byte: far past the end of the clock.
+    // MaxDword milliseconds per byte: far past the end of the clock.
     OpenWith(0, -1, 0);
     auto reading = std::async(std::launch::async, [&] { return port.Read(buffer, 4); });
     EXPECT_EQ(reading.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)

@@ -29,7 +29,7 @@ TEST(PortDefaults, NewPortHoldsItsInitialValues)
     EXPECT_EQ(port.EventThreadPriority(), 3);
     EXPECT_TRUE(port.TriggersOnRxChar());
     EXPECT_EQ(port.StoredGroups(), TStoreGroups{sgBasic});
-    EXPECT_EQ(port.Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(port.Handle(), InvalidHandle);
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(port.Buffer().ComPort(), &port);
     EXPECT_EQ(port.Parity().ComPort(), &port);
@@ -71,8 +71,8 @@ TEST_F(PortLifecycle, ControlBlockFieldByField)
     EXPECT_EQ(dcb.XonLim, 1024);
     EXPECT_EQ(dcb.XoffLim, 1024);
     EXPECT_EQ(dcb.ByteSize, 7);
-    EXPECT_EQ(dcb.Parity, EVENPARITY);
-    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(dcb.Parity, EvenParity);
+    EXPECT_EQ(dcb.StopBits, TwoStopBits);
     EXPECT_EQ(dcb.XonChar, 'a');
     EXPECT_EQ(dcb.XoffChar, 'b');
     EXPECT_EQ(dcb.ErrorChar, '?');
@@ -115,9 +115,9 @@ TEST_F(PortLifecycle, DefaultControlBlockAndFieldRules)
     port.FlowControl().SetControlDTR(dtrEnable);
     EXPECT_EQ(device.States().back().Flags & dcb_DtrControlMask, 0x0010u);
     port.SetStopBits(sbOneAndHalf);
-    EXPECT_EQ(device.States().back().StopBits, ONE5STOPBITS);
+    EXPECT_EQ(device.States().back().StopBits, One5StopBits);
     port.Parity().SetBits(prSpace);
-    EXPECT_EQ(device.States().back().Parity, SPACEPARITY);
+    EXPECT_EQ(device.States().back().Parity, SpaceParity);
     port.SetDataBits(dbFive);
     EXPECT_EQ(device.States().back().ByteSize, 5);
 }
@@ -137,7 +137,7 @@ TEST_F(PortLifecycle, TimeoutsAndQueueSizesReachTheDevice)
     EXPECT_EQ(device.QueueSizes().back(), std::make_pair(1024u, 2048u));
 
     const std::vector<std::string> calls = device.Calls();
-    const std::vector<std::string> expected = {"CreateFile", "SetupComm", "SetCommState", "SetCommTimeouts",
+    const std::vector<std::string> expected = {"CreateDevice", "SetupComm", "SetCommState", "SetCommTimeouts",
                                                "ClearCommError"};
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
@@ -153,7 +153,7 @@ TEST_F(PortLifecycle, TimeoutsAndQueueSizesReachTheDevice)
 TEST_F(PortLifecycle, OpenAndCloseRunTheirNotificationsOnceInOrder)
 {
     RecordNotifications();
-    device.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+    device.SetModemStatus(MsCtsOn | MsRlsdOn);
     port.Open();
     port.Open();
     EXPECT_TRUE(port.Connected());
@@ -161,10 +161,10 @@ TEST_F(PortLifecycle, OpenAndCloseRunTheirNotificationsOnceInOrder)
     port.Close();
     port.Close();
     EXPECT_FALSE(port.Connected());
-    EXPECT_EQ(port.Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(port.Handle(), InvalidHandle);
     EXPECT_EQ(journal, QStringList({"BeforeOpen", "AfterOpen", "CTS 1", "DSR 0", "RLSD 1", "CTS 0", "DSR 0",
                                     "RLSD 0", "BeforeClose", "AfterClose"}));
-    EXPECT_EQ(device.Purges(), std::vector<std::uint32_t>{PURGE_TXABORT | PURGE_RXABORT});
+    EXPECT_EQ(device.Purges(), std::vector<std::uint32_t>{PurgeTxAbort | PurgeRxAbort});
     EXPECT_EQ(device.OpenDevices(), 0u);
 }
 
@@ -181,7 +181,7 @@ TEST_F(PortLifecycle, MissingDeviceRaisesOpenFailedWithTheSystemCode)
         EXPECT_EQ(e.Message(), "Unable to open com port (Error: 2)");
     }
     EXPECT_FALSE(port.Connected());
-    EXPECT_EQ(port.Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(port.Handle(), InvalidHandle);
     EXPECT_EQ(journal, QStringList{"BeforeOpen"});
 }
 
@@ -189,7 +189,7 @@ TEST_F(PortLifecycle, WithHandlerAFailedOpenStopsAndLeavesThePortClosed)
 {
     RecordNotifications();
     RecordErrors();
-    device.Fail("CreateFile", EACCES);
+    device.Fail("CreateDevice", EACCES);
     port.Open();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].Code, ecOpenFailed);
@@ -214,7 +214,7 @@ TEST_F(PortLifecycle, RefusedControlBlockDuringOpenReleasesTheHandle)
         EXPECT_EQ(e.WinCode(), EINVAL);
     }
     EXPECT_FALSE(port.Connected());
-    EXPECT_EQ(port.Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(port.Handle(), InvalidHandle);
     EXPECT_EQ(device.OpenDevices(), 0u);
     EXPECT_EQ(journal, QStringList{"BeforeOpen"});
 }
@@ -308,17 +308,17 @@ TEST_F(PortLifecycle, FailedCloseHandleIsSilent)
 TEST_F(PortLifecycle, NewPortNameReopensAnOpenPortOnTheNewDevice)
 {
     RecordNotifications();
-    port.SetPort("/dev/ttyFAKE0");
+    port.SetPortName("/dev/ttyFAKE0");
     port.Open();
     journal.clear();
-    port.SetPort("/dev/ttyFAKE0");
+    port.SetPortName("/dev/ttyFAKE0");
     EXPECT_TRUE(journal.isEmpty()) << "the same name does nothing";
-    port.SetPort("/dev/ttyFAKE1");
+    port.SetPortName("/dev/ttyFAKE1");
     EXPECT_EQ(journal, QStringList({"CTS 0", "DSR 0", "RLSD 0", "BeforeClose", "AfterClose", "BeforeOpen", "AfterOpen",
                                     "CTS 0", "DSR 0", "RLSD 0"}));
     EXPECT_TRUE(port.Connected());
     EXPECT_EQ(device.OpenedPaths().back(), "/dev/ttyFAKE1");
-    port.SetPort("/dev/TTYFAKE1");
+    port.SetPortName("/dev/TTYFAKE1");
     EXPECT_EQ(device.OpenedPaths().back(), "/dev/TTYFAKE1") << "names compare with case";
 }
 

@@ -23,8 +23,8 @@ TEST_F(LineStatus, EachErrorBitMapsToItsElement)
         std::uint32_t bit;
         TComError element;
     };
-    const Case cases[] = {{CE_FRAME, ceFrame}, {CE_OVERRUN, ceOverrun}, {CE_BREAK, ceBreak}, {CE_IOE, ceIO},
-                          {CE_MODE, ceMode},   {CE_RXOVER, ceRxOver},   {CE_TXFULL, ceTxFull}};
+    const Case cases[] = {{CeFrame, ceFrame}, {CeOverrun, ceOverrun}, {CeBreak, ceBreak}, {CeIoe, ceIO},
+                          {CeMode, ceMode},   {CeRxOver, ceRxOver},   {CeTxFull, ceTxFull}};
     for (const Case& c : cases) {
         device.InjectErrors(c.bit);
         EXPECT_EQ(port.LastErrors(), TComErrors{c.element}) << "bit " << c.bit;
@@ -35,19 +35,19 @@ TEST_F(LineStatus, EachErrorBitMapsToItsElement)
 
 TEST_F(LineStatus, ParityErrorsCountOnlyWithCheckingOn)
 {
-    device.InjectErrors(CE_RXPARITY | CE_FRAME);
+    device.InjectErrors(CeRxParity | CeFrame);
     EXPECT_EQ(port.LastErrors(), TComErrors{ceFrame});
     port.Parity().SetCheck(true);
-    device.InjectErrors(CE_RXPARITY);
+    device.InjectErrors(CeRxParity);
     EXPECT_EQ(port.LastErrors(), TComErrors{ceRxParity});
     EXPECT_TRUE(port.LastErrors().Empty()) << "reading clears the errors";
 }
 
 TEST_F(LineStatus, SignalsMapTheModemStatusBits)
 {
-    device.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+    device.SetModemStatus(MsCtsOn | MsRlsdOn);
     EXPECT_EQ(port.Signals(), TComSignals({csCTS, csRLSD}));
-    device.SetModemStatus(MS_DSR_ON | MS_RING_ON);
+    device.SetModemStatus(MsDsrOn | MsRingOn);
     EXPECT_EQ(port.Signals(), TComSignals({csDSR, csRing}));
     device.SetModemStatus(0);
     EXPECT_TRUE(port.Signals().Empty());

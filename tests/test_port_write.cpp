@@ -88,7 +88,7 @@ TEST_F(Writing, OutputLinesCharactersAndPurgesReachTheDevice)
     port.SetBreak(true);
     port.SetBreak(false);
     EXPECT_EQ(device.Escapes(),
-              std::vector<std::uint32_t>({SETDTR, CLRDTR, SETRTS, CLRRTS, SETXON, SETXOFF, SETBREAK, CLRBREAK}));
+              std::vector<std::uint32_t>({EscSetDtr, EscClrDtr, EscSetRts, EscClrRts, EscSetXon, EscSetXoff, EscSetBreak, EscClrBreak}));
     port.TransmitChar('!');
     EXPECT_EQ(device.Transmitted(), "!");
     device.ClearCalls();
@@ -97,7 +97,7 @@ TEST_F(Writing, OutputLinesCharactersAndPurgesReachTheDevice)
     port.ClearBuffer(true, true);
     port.ClearBuffer(false, false);
     EXPECT_EQ(device.Purges(),
-              std::vector<std::uint32_t>({PURGE_RXCLEAR, PURGE_TXCLEAR, PURGE_RXCLEAR | PURGE_TXCLEAR}));
+              std::vector<std::uint32_t>({PurgeRxClear, PurgeTxClear, PurgeRxClear | PurgeTxClear}));
 }
 
 TEST_F(Writing, AbortAndCloseEndAPendingWrite)

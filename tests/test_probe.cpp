@@ -143,7 +143,7 @@ TEST(Probe, AFailingCloseDuringAnErrorNeverEscapes)
 {
     TFakeCommLayer device;
     TCustomComPort port(nullptr, device);
-    port.SetPort("/dev/ttyFAKE0");
+    port.SetPortName("/dev/ttyFAKE0");
     device.Fail("EscapeCommFunction", EIO);
     device.Fail("PurgeComm", EIO);
     try {

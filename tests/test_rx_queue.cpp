@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/uio.h>
+
 using namespace Comm;
 
 namespace {

@@ -147,13 +147,13 @@ TEST_F(LinkedSelector, SwitchingSelectsThePortsValue)
 TEST_F(LinkedSelector, PortNameFoundInAnyCaseTakesTheListsCase)
 {
     FakePorts ports({"ttyUSB0", "ttyUSB1"});
-    port.SetPort("/DEV/TTYUSB1");
+    port.SetPortName("/DEV/TTYUSB1");
     box.SetComPort(&port);
     box.SetComProperty(cpPort);
     EXPECT_EQ(box.Text(), "/dev/ttyUSB1");
     EXPECT_EQ(box.Selector().ChosenPort, "/dev/ttyUSB1");
 
-    port.SetPort("/dev/ttyNOTLISTED");
+    port.SetPortName("/dev/ttyNOTLISTED");
     box.SetComProperty(cpPort);
     EXPECT_EQ(box.currentIndex(), -1) << "a value with no entry selects nothing";
 }
@@ -203,7 +203,7 @@ TEST_F(LinkedSelector, ChoicesOfEveryKindReachAnOpenPort)
     box.SetAutoApply(true);
     box.SetComProperty(cpStopBits);
     PickNext(box);
-    EXPECT_EQ(device.States().back().StopBits, Comm::ONE5STOPBITS);
+    EXPECT_EQ(device.States().back().StopBits, Comm::One5StopBits);
     box.SetComProperty(cpFlowControl);
     box.setCurrentIndex(0);
     PickNext(box);

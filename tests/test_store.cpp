@@ -69,7 +69,7 @@ void WriteAll(const QString& path, const QByteArray& data)
 // Every setting of every group away from its default.
 void MakeEverythingNonDefault(TCustomComPort& port)
 {
-    port.SetPort("/dev/ttyUSB3");
+    port.SetPortName("/dev/ttyUSB3");
     port.SetBaudRate(brCustom);
     port.SetCustomBaudRate(31250);
     port.SetStopBits(sbTwo);
@@ -287,7 +287,7 @@ TEST_F(Store, RegistryKeyWithoutAQueueSizeFailsAndLeavesBothSizes)
 TEST_F(Store, LoadingIntoAnOpenPortReappliesAndReopens)
 {
     port.SetEvents({});
-    port.SetPort("/dev/ttyFAKE0");
+    port.SetPortName("/dev/ttyFAKE0");
     port.Open();
     device.ClearCalls();
     key.WriteString("Port", "/dev/ttyFAKE1");
@@ -297,7 +297,7 @@ TEST_F(Store, LoadingIntoAnOpenPortReappliesAndReopens)
     EXPECT_EQ(device.OpenedPaths(), std::vector<std::string>{"/dev/ttyFAKE1"});
     EXPECT_EQ(device.States().back().BaudRate, 19200u);
     const auto calls = device.Calls();
-    const auto reopened = std::find(calls.begin(), calls.end(), "CreateFile");
+    const auto reopened = std::find(calls.begin(), calls.end(), "CreateDevice");
     ASSERT_NE(reopened, calls.end());
     EXPECT_GE(std::count(reopened, calls.end(), "SetCommState"), 3) << "the rate and the preset re-apply after reopening";
 }
@@ -305,7 +305,7 @@ TEST_F(Store, LoadingIntoAnOpenPortReappliesAndReopens)
 TEST_F(Store, APortNameWithALineBreakIsRefusedByBothStores)
 {
     QTemporaryDir dir;
-    port.SetPort("/dev/ttyUSB0\n[Evil]\nBaudRate=110");
+    port.SetPortName("/dev/ttyUSB0\n[Evil]\nBaudRate=110");
     IniFile ini(dir.filePath("p.ini"));
     EXPECT_THROW(port.StoreIniFile(ini), EIniFileException);
     EXPECT_EQ(ini.Text(), QByteArray()) << "nothing may be written";

@@ -21,7 +21,7 @@ namespace Comm {
 using THandle = std::intptr_t;
 using TOsError = std::uint32_t;
 
-inline constexpr THandle INVALID_HANDLE_VALUE = -1;
+inline constexpr THandle InvalidHandle = -1;
 
 inline constexpr TOsError NoError = 0;
 // An overlapped operation was started and will complete by signalling its event.
@@ -77,16 +77,16 @@ inline constexpr std::uint32_t dcb_NullDiscard = 0x0800;
 inline constexpr std::uint32_t dcb_RtsControlMask = 0x3000;
 inline constexpr std::uint32_t dcb_AbortOnError = 0x4000;
 
-inline constexpr std::uint32_t DTR_CONTROL_ENABLE = 0x0010;
-inline constexpr std::uint32_t DTR_CONTROL_HANDSHAKE = 0x0020;
-inline constexpr std::uint32_t RTS_CONTROL_ENABLE = 0x1000;
-inline constexpr std::uint32_t RTS_CONTROL_HANDSHAKE = 0x2000;
-inline constexpr std::uint32_t RTS_CONTROL_TOGGLE = 0x3000;
+inline constexpr std::uint32_t DtrControlEnable = 0x0010;
+inline constexpr std::uint32_t DtrControlHandshake = 0x0020;
+inline constexpr std::uint32_t RtsControlEnable = 0x1000;
+inline constexpr std::uint32_t RtsControlHandshake = 0x2000;
+inline constexpr std::uint32_t RtsControlToggle = 0x3000;
 
-inline constexpr std::uint8_t NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
-inline constexpr std::uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
+inline constexpr std::uint8_t NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4;
+inline constexpr std::uint8_t OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2;
 
-inline constexpr std::uint32_t MAXDWORD = 0xFFFFFFFF;
+inline constexpr std::uint32_t MaxDword = 0xFFFFFFFF;
 
 struct TCommTimeouts {
     std::uint32_t ReadIntervalTimeout;
@@ -115,58 +115,58 @@ struct TOverlapped {
 };
 
 // Purge flags.
-inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
-inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
-inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
-inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+inline constexpr std::uint32_t PurgeTxAbort = 0x0001;
+inline constexpr std::uint32_t PurgeRxAbort = 0x0002;
+inline constexpr std::uint32_t PurgeTxClear = 0x0004;
+inline constexpr std::uint32_t PurgeRxClear = 0x0008;
 
 // Functions of EscapeCommFunction.
-inline constexpr std::uint32_t SETXOFF = 1;
-inline constexpr std::uint32_t SETXON = 2;
-inline constexpr std::uint32_t SETRTS = 3;
-inline constexpr std::uint32_t CLRRTS = 4;
-inline constexpr std::uint32_t SETDTR = 5;
-inline constexpr std::uint32_t CLRDTR = 6;
-inline constexpr std::uint32_t SETBREAK = 8;
-inline constexpr std::uint32_t CLRBREAK = 9;
+inline constexpr std::uint32_t EscSetXoff = 1;
+inline constexpr std::uint32_t EscSetXon = 2;
+inline constexpr std::uint32_t EscSetRts = 3;
+inline constexpr std::uint32_t EscClrRts = 4;
+inline constexpr std::uint32_t EscSetDtr = 5;
+inline constexpr std::uint32_t EscClrDtr = 6;
+inline constexpr std::uint32_t EscSetBreak = 8;
+inline constexpr std::uint32_t EscClrBreak = 9;
 
 // Line error bits reported by ClearCommError.
-inline constexpr std::uint32_t CE_RXOVER = 0x0001;
-inline constexpr std::uint32_t CE_OVERRUN = 0x0002;
-inline constexpr std::uint32_t CE_RXPARITY = 0x0004;
-inline constexpr std::uint32_t CE_FRAME = 0x0008;
-inline constexpr std::uint32_t CE_BREAK = 0x0010;
-inline constexpr std::uint32_t CE_TXFULL = 0x0100;
-inline constexpr std::uint32_t CE_IOE = 0x0400;
-inline constexpr std::uint32_t CE_MODE = 0x8000;
+inline constexpr std::uint32_t CeRxOver = 0x0001;
+inline constexpr std::uint32_t CeOverrun = 0x0002;
+inline constexpr std::uint32_t CeRxParity = 0x0004;
+inline constexpr std::uint32_t CeFrame = 0x0008;
+inline constexpr std::uint32_t CeBreak = 0x0010;
+inline constexpr std::uint32_t CeTxFull = 0x0100;
+inline constexpr std::uint32_t CeIoe = 0x0400;
+inline constexpr std::uint32_t CeMode = 0x8000;
 
 // Modem input lines reported by GetCommModemStatus.
-inline constexpr std::uint32_t MS_CTS_ON = 0x0010;
-inline constexpr std::uint32_t MS_DSR_ON = 0x0020;
-inline constexpr std::uint32_t MS_RING_ON = 0x0040;
-inline constexpr std::uint32_t MS_RLSD_ON = 0x0080;
+inline constexpr std::uint32_t MsCtsOn = 0x0010;
+inline constexpr std::uint32_t MsDsrOn = 0x0020;
+inline constexpr std::uint32_t MsRingOn = 0x0040;
+inline constexpr std::uint32_t MsRlsdOn = 0x0080;
 
 // Event mask bits for SetCommMask and WaitCommEvent.
-inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
-inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
-inline constexpr std::uint32_t EV_TXEMPTY = 0x0004;
-inline constexpr std::uint32_t EV_CTS = 0x0008;
-inline constexpr std::uint32_t EV_DSR = 0x0010;
-inline constexpr std::uint32_t EV_RLSD = 0x0020;
-inline constexpr std::uint32_t EV_BREAK = 0x0040;
-inline constexpr std::uint32_t EV_ERR = 0x0080;
-inline constexpr std::uint32_t EV_RING = 0x0100;
-inline constexpr std::uint32_t EV_RX80FULL = 0x0400;
+inline constexpr std::uint32_t EvRxChar = 0x0001;
+inline constexpr std::uint32_t EvRxFlag = 0x0002;
+inline constexpr std::uint32_t EvTxEmpty = 0x0004;
+inline constexpr std::uint32_t EvCts = 0x0008;
+inline constexpr std::uint32_t EvDsr = 0x0010;
+inline constexpr std::uint32_t EvRlsd = 0x0020;
+inline constexpr std::uint32_t EvBreak = 0x0040;
+inline constexpr std::uint32_t EvErr = 0x0080;
+inline constexpr std::uint32_t EvRing = 0x0100;
+inline constexpr std::uint32_t EvRx80Full = 0x0400;
 
 // Results of WaitForMultipleObjects besides the index of the signalled handle.
-inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
-inline constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
-inline constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
-inline constexpr std::uint32_t INFINITE = 0xFFFFFFFF;
+inline constexpr std::uint32_t WaitObject0 = 0;
+inline constexpr std::uint32_t WaitTimeout = 0x102;
+inline constexpr std::uint32_t WaitFailed = 0xFFFFFFFF;
+inline constexpr std::uint32_t Infinite = 0xFFFFFFFF;
 
 struct TWaitResult {
-    std::uint32_t Result; // WAIT_OBJECT_0 + index, WAIT_TIMEOUT or WAIT_FAILED
-    TOsError Error;       // set with WAIT_FAILED
+    std::uint32_t Result; // WaitObject0 + index, WaitTimeout or WaitFailed
+    TOsError Error;       // set with WaitFailed
 };
 
 class TCommLayer {
@@ -174,7 +174,7 @@ public:
     virtual ~TCommLayer() = default;
 
     // Devices. The path is the port name as the component builds it.
-    virtual TOsError CreateFile(const std::string& path, THandle& handle) = 0;
+    virtual TOsError CreateDevice(const std::string& path, THandle& handle) = 0;
     // Closes a device or an event object.
     virtual TOsError CloseHandle(THandle handle) = 0;
     virtual TOsError SetCommState(THandle device, const TDCB& dcb) = 0;
@@ -194,7 +194,7 @@ public:
     // has taken every byte, or with fewer when the write timeouts pass.
     virtual TOsError WriteFile(THandle device, const void* buffer, std::uint32_t count, std::uint32_t& written,
                                TOverlapped& overlapped) = 0;
-    // Drives an output line or the transmitter (SETDTR, CLRBREAK, ...). A
+    // Drives an output line or the transmitter (EscSetDtr, EscClrBreak, ...). A
     // device without modem lines accepts DTR and RTS without effect.
     virtual TOsError EscapeCommFunction(THandle device, std::uint32_t function) = 0;
     // Sends one character ahead of the bytes still waiting in pending writes.
@@ -209,13 +209,13 @@ public:
     // ClearCommError once the bytes received before the loss are consumed,
     // with the error that told of the loss.
 
-    // Line events. A pending wait fills mask when it completes. EV_TXEMPTY
+    // Line events. A pending wait fills mask when it completes. EvTxEmpty
     // is raised once the output queue has drained after a write.
     virtual TOsError SetCommMask(THandle device, std::uint32_t mask) = 0;
     virtual TOsError WaitCommEvent(THandle device, std::uint32_t& mask, TOverlapped& overlapped) = 0;
 
     // Event objects.
-    virtual TOsError CreateEvent(bool manualReset, bool initialState, THandle& event) = 0;
+    virtual TOsError CreateEventObject(bool manualReset, bool initialState, THandle& event) = 0;
     virtual TOsError SetEvent(THandle event) = 0;
     virtual TOsError ResetEvent(THandle event) = 0;
     // Waits until any of the events is signalled; the lowest signalled index wins.

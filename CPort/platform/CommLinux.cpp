@@ -90,9 +90,9 @@ TLinuxCommLayer::LockedDevice TLinuxCommLayer::OpenDevice(THandle handle) const
 
 // ---- Devices ----------------------------------------------------------------
 
-TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
+TOsError TLinuxCommLayer::CreateDevice(const std::string& path, THandle& handle)
 {
-    handle = INVALID_HANDLE_VALUE;
+    handle = InvalidHandle;
     UniqueFd fd(::open(DevicePath(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid())
         return LastError();
@@ -125,7 +125,7 @@ TOsError TLinuxCommLayer::CreateFile(const std::string& path, THandle& handle)
     Device& added = *device;
     std::lock_guard lock(added.mutex);
     handle = devices_.Add(std::move(device), NewSerial());
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == InvalidHandle)
         return ENFILE;
     added.handle = handle;
     return NoError;
@@ -220,23 +220,23 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
     const LockedDevice device = OpenDevice(handle);
     if (!device)
         return EBADF;
-    if (flags & PURGE_TXABORT) {
+    if (flags & PurgeTxAbort) {
         while (!device->writes.empty())
             CompleteWrite(*device, 0, OperationAborted);
     }
-    if (flags & PURGE_RXABORT) {
+    if (flags & PurgeRxAbort) {
         while (!device->reads.empty())
             CompleteRead(*device, 0, OperationAborted);
         if (device->wait)
             CompleteWait(*device, 0, OperationAborted);
     }
-    if (flags & PURGE_RXCLEAR) {
+    if (flags & PurgeRxClear) {
         ::tcflush(device->fd.Get(), TCIFLUSH);
         device->rx.Clear();
         device->above80 = false;
         ResumeWatch(*device);
     }
-    if (flags & PURGE_TXCLEAR)
+    if (flags & PurgeTxClear)
         ::tcflush(device->fd.Get(), TCOFLUSH);
     return NoError;
 }
@@ -310,10 +310,10 @@ TOsError TLinuxCommLayer::StartRead(Device& device, PendingRead& request, Clock:
     if (device.lost != NoError && request.done == 0)
         return device.lost;
     const TCommTimeouts& t = device.timeouts;
-    const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+    const bool returnAtOnce = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
                               t.ReadTotalTimeoutConstant == 0;
-    const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                           t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
+    const bool firstByte = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == MaxDword &&
+                           t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MaxDword;
     if (request.done == request.count || returnAtOnce || (firstByte && request.done > 0) || device.lost != NoError)
         return NoError;
 
@@ -340,8 +340,8 @@ TOsError TLinuxCommLayer::GetOverlappedResult(THandle handle, TOverlapped& overl
     transferred = 0;
     if (wait) {
         const THandle event = overlapped.hEvent;
-        const TWaitResult result = WaitForMultipleObjects(std::span(&event, 1), INFINITE);
-        if (result.Result == WAIT_FAILED)
+        const TWaitResult result = WaitForMultipleObjects(std::span(&event, 1), Infinite);
+        if (result.Result == WaitFailed)
             return result.Error;
     }
     const std::shared_ptr<Device> device = FindDevice(handle);
@@ -404,7 +404,7 @@ TOsError TLinuxCommLayer::SetCommMask(THandle handle, std::uint32_t mask)
         if (device->wait)
             CompleteWait(*device, 0, NoError);
         stopped = UpdateModemWatch(*device);
-        if (!(mask & EV_TXEMPTY)) {
+        if (!(mask & EvTxEmpty)) {
             drain = std::move(device->drainWatch);
             device->drainRunning = false;
             ++device->drainNumber;

@@ -43,7 +43,7 @@ public:
     TLinuxCommLayer() = default;
     ~TLinuxCommLayer() override;
 
-    TOsError CreateFile(const std::string& path, THandle& handle) override;
+    TOsError CreateDevice(const std::string& path, THandle& handle) override;
     TOsError CloseHandle(THandle handle) override;
     TOsError SetCommState(THandle device, const TDCB& dcb) override;
     TOsError SetCommTimeouts(THandle device, const TCommTimeouts& timeouts) override;
@@ -61,7 +61,7 @@ public:
     TOsError GetCommModemStatus(THandle device, std::uint32_t& status) override;
     TOsError SetCommMask(THandle device, std::uint32_t mask) override;
     TOsError WaitCommEvent(THandle device, std::uint32_t& mask, TOverlapped& overlapped) override;
-    TOsError CreateEvent(bool manualReset, bool initialState, THandle& event) override;
+    TOsError CreateEventObject(bool manualReset, bool initialState, THandle& event) override;
     TOsError SetEvent(THandle event) override;
     TOsError ResetEvent(THandle event) override;
     TWaitResult WaitForMultipleObjects(std::span<const THandle> events, std::uint32_t timeoutMs) override;
@@ -126,7 +126,7 @@ private:
 
     struct Device {
         std::mutex mutex;
-        THandle handle = INVALID_HANDLE_VALUE;
+        THandle handle = InvalidHandle;
         UniqueFd fd;
         // Set when CloseHandle begins: no operation starts after it.
         bool closed = false;
@@ -171,7 +171,7 @@ private:
         // watched for room while there are any.
         std::deque<PendingWrite> writes;
         // Bytes went to the driver since the transmitter was last seen
-        // empty: the next time it is, EV_TXEMPTY is raised.
+        // empty: the next time it is, EvTxEmpty is raised.
         bool txSinceEmpty = false;
         // While the transmitter still sends after the last write, a thread of
         // its own waits in tcdrain. Each wait has a number, so that the
@@ -270,7 +270,7 @@ private:
     // Writes what the driver takes of one write; the error when it failed.
     static TOsError WriteDevice(Device& device, PendingWrite& write);
     static void CompleteWrite(Device& device, std::size_t index, TOsError status);
-    // Once no write is pending: raises EV_TXEMPTY when the driver's queue is
+    // Once no write is pending: raises EvTxEmpty when the driver's queue is
     // empty, or starts the wait for it to drain.
     void WatchOutputDrain(Device& device);
     // The drain wait's report; false ends its thread.

@@ -14,13 +14,13 @@ namespace Comm {
 
 // ---- Event objects ----------------------------------------------------------
 
-TOsError TLinuxCommLayer::CreateEvent(bool manualReset, bool initialState, THandle& handle)
+TOsError TLinuxCommLayer::CreateEventObject(bool manualReset, bool initialState, THandle& handle)
 {
     auto event = std::make_shared<Event>();
     event->manualReset = manualReset;
     event->signalled = initialState;
     handle = events_.Add(std::move(event), NewSerial());
-    return handle == INVALID_HANDLE_VALUE ? ENFILE : NoError;
+    return handle == InvalidHandle ? ENFILE : NoError;
 }
 
 void TLinuxCommLayer::Signal(Event& event)
@@ -99,7 +99,7 @@ TWaitResult Take(Event& event, std::size_t index)
 {
     if (!event.manualReset)
         event.signalled = false;
-    return TWaitResult{static_cast<std::uint32_t>(WAIT_OBJECT_0 + index), NoError};
+    return TWaitResult{static_cast<std::uint32_t>(WaitObject0 + index), NoError};
 }
 
 template <typename T>
@@ -233,7 +233,7 @@ void TLinuxCommLayer::Waiting::Leave()
 TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> handles, std::uint32_t timeoutMs)
 {
     std::optional<Clock::time_point> deadline;
-    if (timeoutMs != INFINITE)
+    if (timeoutMs != Infinite)
         deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
     thread_local Waiting waiting;
@@ -241,11 +241,11 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         ~Left() { waiting.Leave(); }
     } left;
     if (!waiting.wakeup.Valid())
-        return {WAIT_FAILED, EMFILE};
+        return {WaitFailed, EMFILE};
     for (const THandle handle : handles) {
         std::shared_ptr<Event> event = FindEvent(handle);
         if (!event)
-            return {WAIT_FAILED, EBADF};
+            return {WaitFailed, EBADF};
         waiting.events.push_back(std::move(event));
     }
     for (;;) {
@@ -261,10 +261,10 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
         if (taken)
             return *taken;
         if (deadline && now >= *deadline)
-            return {WAIT_TIMEOUT, NoError};
+            return {WaitTimeout, NoError};
         if (waiting.wakeup.FallingAsleep()) {
             if (const TOsError error = PollUntil(waiting.fds, wake))
-                return {WAIT_FAILED, error};
+                return {WaitFailed, error};
         }
         // Whatever woke us (an event, a readable device, a deadline, a
         // change to what to watch) is looked at in the next round.

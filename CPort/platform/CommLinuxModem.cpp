@@ -28,19 +28,19 @@ TOsError TLinuxCommLayer::GetCommModemStatus(THandle handle, std::uint32_t& stat
     if (::ioctl(device->fd.Get(), TIOCMGET, &lines) != 0)
         return LastError();
     if (lines & TIOCM_CTS)
-        status |= MS_CTS_ON;
+        status |= MsCtsOn;
     if (lines & TIOCM_DSR)
-        status |= MS_DSR_ON;
+        status |= MsDsrOn;
     if (lines & TIOCM_RNG)
-        status |= MS_RING_ON;
+        status |= MsRingOn;
     if (lines & TIOCM_CAR)
-        status |= MS_RLSD_ON;
+        status |= MsRlsdOn;
     return NoError;
 }
 
 std::unique_ptr<TInterruptibleWait> TLinuxCommLayer::UpdateModemWatch(Device& device)
 {
-    constexpr std::uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+    constexpr std::uint32_t ModemEvents = EvCts | EvDsr | EvRlsd | EvRing;
     const bool wanted = device.hasModemLines && (device.eventMask & ModemEvents) != 0;
     if (!wanted)
         return std::move(device.modemWatch);
@@ -114,16 +114,16 @@ void TLinuxCommLayer::ModemLinesChanged(THandle handle)
     device->modemLines = lines;
     std::uint32_t events = 0;
     if ((changed & TIOCM_CTS) || (counted && after.cts != before.cts))
-        events |= EV_CTS;
+        events |= EvCts;
     if ((changed & TIOCM_DSR) || (counted && after.dsr != before.dsr))
-        events |= EV_DSR;
+        events |= EvDsr;
     if ((changed & TIOCM_CD) || (counted && after.dcd != before.dcd))
-        events |= EV_RLSD;
+        events |= EvRlsd;
     // The driver counts a ring on the indicator's trailing edge, which a
     // fresh read of the lines may no longer show as a change; without
     // counters a wake-up with no visible change can only be that.
     if ((counted && after.rng != before.rng) || (!device->hasCounters && ((changed & TIOCM_RNG) || changed == 0)))
-        events |= EV_RING;
+        events |= EvRing;
     RaiseEvents(*device, events);
 }
 

@@ -60,11 +60,11 @@ void TLinuxCommLayer::ReadDevice(Device& device, Clock::time_point now, PendingR
     std::uint32_t events = 0;
     while (device.rx.Room() > 0 && ReadOnce(device, now, target, events))
         target = nullptr;
-    if (events & EV_RXCHAR) {
+    if (events & EvRxChar) {
         events |= ReadLineCounters(device);
         const bool above80 = device.rx.Above80();
         if (above80 && !device.above80)
-            events |= EV_RX80FULL;
+            events |= EvRx80Full;
         device.above80 = above80;
     }
     RaiseEvents(device, events);
@@ -110,14 +110,14 @@ bool TLinuxCommLayer::ReadOnce(Device& device, Clock::time_point now, PendingRea
     const auto got = static_cast<std::size_t>(n);
     const std::size_t toTarget = std::min(got, direct);
     if (toTarget > 0) {
-        if ((device.eventMask & EV_RXFLAG) &&
+        if ((device.eventMask & EvRxFlag) &&
             std::memchr(target->buffer + target->done, static_cast<std::uint8_t>(device.dcb.EvtChar), toTarget))
-            events |= EV_RXFLAG;
+            events |= EvRxFlag;
         target->done += static_cast<std::uint32_t>(toTarget);
         target->lastByte = now;
         if (target->overlapped)
             target->overlapped->InternalHigh = target->done;
-        events |= EV_RXCHAR;
+        events |= EvRxChar;
     }
     if (got > toTarget)
         events |= QueueEvents(device, got - toTarget);
@@ -137,13 +137,13 @@ std::uint32_t TLinuxCommLayer::QueueEvents(Device& device, std::size_t added)
         added = device.rx.DiscardNulls(added);
     if (added == 0)
         return 0;
-    std::uint32_t events = EV_RXCHAR;
-    if (device.eventMask & EV_RXFLAG) {
+    std::uint32_t events = EvRxChar;
+    if (device.eventMask & EvRxFlag) {
         std::span<std::uint8_t> spans[2];
         const int count = device.rx.LastSpans(added, spans);
         for (int i = 0; i < count; ++i) {
             if (std::memchr(spans[i].data(), static_cast<std::uint8_t>(device.dcb.EvtChar), spans[i].size()))
-                events |= EV_RXFLAG;
+                events |= EvRxFlag;
         }
     }
     return events;
@@ -162,22 +162,22 @@ std::uint32_t TLinuxCommLayer::ReadLineCounters(Device& device)
     LineCounters& last = device.counters;
     std::uint32_t fresh = 0;
     if (counts.frame != last.frame)
-        fresh |= CE_FRAME;
+        fresh |= CeFrame;
     if (counts.overrun != last.overrun)
-        fresh |= CE_OVERRUN;
+        fresh |= CeOverrun;
     if (counts.parity != last.parity)
-        fresh |= CE_RXPARITY;
+        fresh |= CeRxParity;
     if (counts.brk != last.brk)
-        fresh |= CE_BREAK;
+        fresh |= CeBreak;
     if (counts.buf_overrun != last.bufOverrun)
-        fresh |= CE_RXOVER;
+        fresh |= CeRxOver;
     last = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
     device.errorWord |= fresh;
     std::uint32_t events = 0;
-    if (fresh & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))
-        events |= EV_ERR;
-    if (fresh & CE_BREAK)
-        events |= EV_BREAK;
+    if (fresh & (CeFrame | CeOverrun | CeRxParity))
+        events |= EvErr;
+    if (fresh & CeBreak)
+        events |= EvBreak;
     return events;
 }
 

@@ -112,11 +112,11 @@ void TLinuxCommLayer::CompleteWrite(Device& device, std::size_t index, TOsError 
 
 void TLinuxCommLayer::WatchOutputDrain(Device& device)
 {
-    if (!device.txSinceEmpty || !device.writes.empty() || !(device.eventMask & EV_TXEMPTY) || device.drainRunning)
+    if (!device.txSinceEmpty || !device.writes.empty() || !(device.eventMask & EvTxEmpty) || device.drainRunning)
         return;
     if (TransmitterEmpty(device.fd.Get())) {
         device.txSinceEmpty = false;
-        RaiseEvents(device, EV_TXEMPTY);
+        RaiseEvents(device, EvTxEmpty);
         return;
     }
     // A drain wait that has ended no longer needs this lock: it can be
@@ -156,9 +156,9 @@ bool TLinuxCommLayer::OutputDrained(THandle handle, std::uint64_t number, bool f
         return true;
     device->drainRunning = false;
     // A drain the driver refused leaves the event to the next write.
-    if (empty && device->txSinceEmpty && (device->eventMask & EV_TXEMPTY)) {
+    if (empty && device->txSinceEmpty && (device->eventMask & EvTxEmpty)) {
         device->txSinceEmpty = false;
-        RaiseEvents(*device, EV_TXEMPTY);
+        RaiseEvents(*device, EvTxEmpty);
     }
     return false;
 }
@@ -173,7 +173,7 @@ std::uint32_t TLinuxCommLayer::OutputCount(Device& device)
     int queued = 0;
     if (device.txSinceEmpty && ::ioctl(device.fd.Get(), TIOCOUTQ, &queued) == 0 && queued > 0)
         count += static_cast<std::uint64_t>(queued);
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(count, MAXDWORD));
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(count, MaxDword));
 }
 
 TOsError TLinuxCommLayer::EscapeCommFunction(THandle handle, std::uint32_t function)
@@ -190,17 +190,17 @@ TOsError TLinuxCommLayer::EscapeCommFunction(THandle handle, std::uint32_t funct
     };
     auto call = [](int result) { return result == 0 ? NoError : LastError(); };
     switch (function) {
-    case SETRTS: return modemLine(TIOCMBIS, TIOCM_RTS);
-    case CLRRTS: return modemLine(TIOCMBIC, TIOCM_RTS);
-    case SETDTR: return modemLine(TIOCMBIS, TIOCM_DTR);
-    case CLRDTR: return modemLine(TIOCMBIC, TIOCM_DTR);
-    case SETBREAK: return RaiseBreak(*device);
-    case CLRBREAK:
+    case EscSetRts: return modemLine(TIOCMBIS, TIOCM_RTS);
+    case EscClrRts: return modemLine(TIOCMBIC, TIOCM_RTS);
+    case EscSetDtr: return modemLine(TIOCMBIS, TIOCM_DTR);
+    case EscClrDtr: return modemLine(TIOCMBIC, TIOCM_DTR);
+    case EscSetBreak: return RaiseBreak(*device);
+    case EscClrBreak:
         // A raise still waiting for the output ahead of it is called off.
         device->breakWatch.reset();
         return call(::ioctl(fd, TIOCCBRK));
-    case SETXOFF: return call(::tcflow(fd, TCOOFF));
-    case SETXON: return call(::tcflow(fd, TCOON));
+    case EscSetXoff: return call(::tcflow(fd, TCOOFF));
+    case EscSetXon: return call(::tcflow(fd, TCOON));
     default: return EINVAL;
     }
 }

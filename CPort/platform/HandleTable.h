@@ -17,7 +17,7 @@ namespace Comm {
 template <typename T>
 class THandleTable {
 public:
-    // INVALID_HANDLE_VALUE when the table is full.
+    // InvalidHandle when the table is full.
     THandle Add(std::shared_ptr<T> object, std::uint64_t serial)
     {
         std::lock_guard lock(mutex_);
@@ -28,7 +28,7 @@ public:
         } else if (slot < MaxSlots) {
             slots_.emplace_back();
         } else {
-            return INVALID_HANDLE_VALUE;
+            return InvalidHandle;
         }
         const auto handle = static_cast<THandle>((serial << SlotBits) | slot);
         slots_[slot] = Slot{handle, std::move(object)};
@@ -50,7 +50,7 @@ public:
         if (!slot)
             return nullptr;
         std::shared_ptr<T> object = std::move(slot->object);
-        slot->handle = INVALID_HANDLE_VALUE;
+        slot->handle = InvalidHandle;
         free_.push_back(static_cast<std::uint32_t>(slot - slots_.data()));
         return object;
     }
@@ -72,7 +72,7 @@ private:
     static constexpr std::size_t MaxSlots = std::size_t{1} << SlotBits;
 
     struct Slot {
-        THandle handle = INVALID_HANDLE_VALUE;
+        THandle handle = InvalidHandle;
         std::shared_ptr<T> object;
     };
 

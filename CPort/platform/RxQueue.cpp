@@ -16,17 +16,17 @@ void RxQueue::SetCapacity(std::size_t capacity)
     size_ = kept;
 }
 
-int RxQueue::FreeSegments(iovec segments[2])
+int RxQueue::FreeSpans(std::span<std::uint8_t> spans[2])
 {
     const std::size_t room = Room();
     if (room == 0)
         return 0;
     const std::size_t tail = Wrap(head_ + size_);
     const std::size_t first = std::min(room, ring_.size() - tail);
-    segments[0] = iovec{ring_.data() + tail, first};
+    spans[0] = std::span(ring_.data() + tail, first);
     if (first == room)
         return 1;
-    segments[1] = iovec{ring_.data(), room - first};
+    spans[1] = std::span(ring_.data(), room - first);
     return 2;
 }
 

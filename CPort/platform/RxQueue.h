@@ -5,8 +5,6 @@
 #include <span>
 #include <vector>
 
-#include <sys/uio.h>
-
 namespace Comm {
 
 // The backend's receive queue: a ring of fixed capacity that the device is
@@ -27,8 +25,19 @@ public:
     void SetCapacity(std::size_t capacity);
     void Clear() { head_ = size_ = 0; }
 
-    // The free space as at most two segments, for readv; returns how many.
-    int FreeSegments(iovec segments[2]);
+    // The free space as at most two segments; returns how many. A segment is
+    // whatever {pointer, length} record the caller reads into (iovec for
+    // readv), so that this header needs no system header of its own.
+    template <class TSegment>
+    int FreeSegments(TSegment segments[2])
+    {
+        std::span<std::uint8_t> spans[2];
+        const int parts = FreeSpans(spans);
+        for (int i = 0; i < parts; ++i)
+            segments[i] = TSegment{spans[i].data(), spans[i].size()};
+        return parts;
+    }
+    int FreeSpans(std::span<std::uint8_t> spans[2]);
     void Commit(std::size_t count) { size_ += count; }
     // The last count committed bytes, as at most two spans; returns how many.
     int LastSpans(std::size_t count, std::span<std::uint8_t> spans[2]);

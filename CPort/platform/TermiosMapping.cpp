@@ -23,7 +23,7 @@
 // |   XoffLim                       |                                                              |
 // | fErrorChar, ErrorChar           | accepted without effect: error bytes are read as 0           |
 // | fNull                           | emulated: the backend drops received 0 bytes                 |
-// | EvtChar                         | emulated: the backend raises EV_RXFLAG when it arrives       |
+// | EvtChar                         | emulated: the backend raises EvRxFlag when it arrives       |
 // | fAbortOnError                   | accepted without effect                                      |
 
 namespace Comm {
@@ -49,12 +49,12 @@ constexpr StandardRate StandardRates[] = {
 
 TOsError DcbToTermios(const TDCB& dcb, TTermios2& tio, TLineControl& lines)
 {
-    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-        dcb.StopBits > TWOSTOPBITS)
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SpaceParity ||
+        dcb.StopBits > TwoStopBits)
         return EINVAL;
-    if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5)
+    if (dcb.StopBits == One5StopBits && dcb.ByteSize != 5)
         return EINVAL;
-    if (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5)
+    if (dcb.StopBits == TwoStopBits && dcb.ByteSize == 5)
         return EINVAL;
 
     tio.c_iflag = 0;
@@ -79,19 +79,19 @@ TOsError DcbToTermios(const TDCB& dcb, TTermios2& tio, TLineControl& lines)
     tio.c_cflag |= SizeFlags[dcb.ByteSize - 5];
 
     switch (dcb.Parity) {
-    case ODDPARITY: tio.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: tio.c_cflag |= PARENB; break;
-    case MARKPARITY: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: tio.c_cflag |= PARENB | CMSPAR; break;
+    case OddParity: tio.c_cflag |= PARENB | PARODD; break;
+    case EvenParity: tio.c_cflag |= PARENB; break;
+    case MarkParity: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case SpaceParity: tio.c_cflag |= PARENB | CMSPAR; break;
     default: break;
     }
     if (dcb.Flags & dcb_Parity)
         tio.c_iflag |= INPCK;
-    if (dcb.StopBits != ONESTOPBIT)
+    if (dcb.StopBits != OneStopBit)
         tio.c_cflag |= CSTOPB;
 
     const std::uint32_t rts = dcb.Flags & dcb_RtsControlMask;
-    const bool hardwareFlow = (dcb.Flags & dcb_OutxCtsFlow) || rts == RTS_CONTROL_HANDSHAKE;
+    const bool hardwareFlow = (dcb.Flags & dcb_OutxCtsFlow) || rts == RtsControlHandshake;
     if (hardwareFlow)
         tio.c_cflag |= CRTSCTS;
     if (dcb.Flags & dcb_OutX)
@@ -110,10 +110,10 @@ TOsError DcbToTermios(const TDCB& dcb, TTermios2& tio, TLineControl& lines)
 
     lines = TLineControl{};
     const std::uint32_t dtr = dcb.Flags & dcb_DtrControlMask;
-    lines.SetDTR = dtr == DTR_CONTROL_ENABLE;
+    lines.SetDTR = dtr == DtrControlEnable;
     lines.ClearDTR = dtr == 0;
     if (!hardwareFlow) {
-        lines.SetRTS = rts == RTS_CONTROL_ENABLE;
+        lines.SetRTS = rts == RtsControlEnable;
         lines.ClearRTS = rts == 0;
     }
     return NoError;

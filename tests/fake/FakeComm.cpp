@@ -174,13 +174,13 @@ TOsError TFakeCommLayer::Enter(const char* call)
 void TFakeCommLayer::InjectBytes(const std::string& bytes, bool raiseEvents)
 {
     std::lock_guard lock(mutex_);
-    std::uint32_t events = EV_RXCHAR;
+    std::uint32_t events = EvRxChar;
     for (char c : bytes) {
         if ((dcb_.Flags & dcb_NullDiscard) && c == 0)
             continue;
         rx_.push_back(static_cast<std::uint8_t>(c));
         if (c == dcb_.EvtChar)
-            events |= EV_RXFLAG;
+            events |= EvRxFlag;
     }
     FeedReads();
     if (raiseEvents)
@@ -199,14 +199,14 @@ void TFakeCommLayer::SetModemStatus(std::uint32_t status)
     const std::uint32_t changed = status ^ modemStatus_;
     modemStatus_ = status;
     std::uint32_t events = 0;
-    if (changed & MS_CTS_ON)
-        events |= EV_CTS;
-    if (changed & MS_DSR_ON)
-        events |= EV_DSR;
-    if (changed & MS_RLSD_ON)
-        events |= EV_RLSD;
-    if ((changed & MS_RING_ON) && (status & MS_RING_ON))
-        events |= EV_RING;
+    if (changed & MsCtsOn)
+        events |= EvCts;
+    if (changed & MsDsrOn)
+        events |= EvDsr;
+    if (changed & MsRlsdOn)
+        events |= EvRlsd;
+    if ((changed & MsRingOn) && (status & MsRingOn))
+        events |= EvRing;
     Raise(events);
 }
 
@@ -279,12 +279,12 @@ void TFakeCommLayer::Signal(THandle handle)
 
 // ---- Devices -----------------------------------------------------------------
 
-TOsError TFakeCommLayer::CreateFile(const std::string& path, THandle& handle)
+TOsError TFakeCommLayer::CreateDevice(const std::string& path, THandle& handle)
 {
     std::lock_guard lock(mutex_);
-    handle = INVALID_HANDLE_VALUE;
+    handle = InvalidHandle;
     openedPaths_.push_back(path);
-    if (const TOsError error = Enter("CreateFile"))
+    if (const TOsError error = Enter("CreateDevice"))
         return error;
     if (std::find(missing_.begin(), missing_.end(), path) != missing_.end())
         return ENOENT;
@@ -360,15 +360,15 @@ TOsError TFakeCommLayer::PurgeComm(THandle device, std::uint32_t flags)
         return error;
     if (!IsDevice(device))
         return EBADF;
-    if (flags & PURGE_TXABORT)
+    if (flags & PurgeTxAbort)
         CompleteWrites(OperationAborted);
-    if (flags & PURGE_RXABORT) {
+    if (flags & PurgeRxAbort) {
         while (!reads_.empty())
             CompleteRead(OperationAborted);
         if (wait_)
             CompleteWait(0, OperationAborted);
     }
-    if (flags & PURGE_RXCLEAR)
+    if (flags & PurgeRxClear)
         rx_.clear();
     return NoError;
 }
@@ -391,7 +391,7 @@ TOsError TFakeCommLayer::ReadFile(THandle device, void* buffer, std::uint32_t co
     }
     if (lost_ != NoError && request.done == 0)
         return lost_;
-    const bool returnAtOnce = commTimeouts_.ReadIntervalTimeout == MAXDWORD &&
+    const bool returnAtOnce = commTimeouts_.ReadIntervalTimeout == MaxDword &&
                               commTimeouts_.ReadTotalTimeoutMultiplier == 0 &&
                               commTimeouts_.ReadTotalTimeoutConstant == 0;
     if (request.done == count || returnAtOnce || lost_ != NoError) {
@@ -411,7 +411,7 @@ TOsError TFakeCommLayer::GetOverlappedResult(THandle device, TOverlapped& overla
 {
     if (wait) {
         const THandle event = overlapped.hEvent;
-        WaitForMultipleObjects(std::span(&event, 1), INFINITE);
+        WaitForMultipleObjects(std::span(&event, 1), Infinite);
     }
     std::lock_guard lock(mutex_);
     transferred = 0;
@@ -549,11 +549,11 @@ TOsError TFakeCommLayer::WaitCommEvent(THandle device, std::uint32_t& mask, TOve
 
 // ---- Event objects -------------------------------------------------------------
 
-TOsError TFakeCommLayer::CreateEvent(bool manualReset, bool initialState, THandle& event)
+TOsError TFakeCommLayer::CreateEventObject(bool manualReset, bool initialState, THandle& event)
 {
     std::lock_guard lock(mutex_);
-    if (const TOsError error = Enter("CreateEvent")) {
-        event = INVALID_HANDLE_VALUE;
+    if (const TOsError error = Enter("CreateEventObject")) {
+        event = InvalidHandle;
         return error;
     }
     event = nextHandle_++;
@@ -584,7 +584,7 @@ TWaitResult TFakeCommLayer::WaitForMultipleObjects(std::span<const THandle> hand
 {
     std::unique_lock lock(mutex_);
     if (const TOsError error = Enter("WaitForMultipleObjects"))
-        return {WAIT_FAILED, error};
+        return {WaitFailed, error};
     std::optional<std::uint32_t> signalled;
     bool missing = false;
     auto ready = [&] {
@@ -603,15 +603,15 @@ TWaitResult TFakeCommLayer::WaitForMultipleObjects(std::span<const THandle> hand
         }
         return false;
     };
-    if (timeoutMs == INFINITE)
+    if (timeoutMs == Infinite)
         changed_.wait(lock, ready);
     else
         changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     if (missing)
-        return {WAIT_FAILED, EBADF};
+        return {WaitFailed, EBADF};
     if (!signalled)
-        return {WAIT_TIMEOUT, NoError};
-    return {WAIT_OBJECT_0 + *signalled, NoError};
+        return {WaitTimeout, NoError};
+    return {WaitObject0 + *signalled, NoError};
 }
 
 std::string TFakeCommLayer::ErrorText(TOsError error) const

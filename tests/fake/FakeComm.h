@@ -42,7 +42,7 @@ public:
     // calls or all of them.
     void Fail(const std::string& call, Comm::TOsError error, int times = -1);
     void ClearFailures();
-    // A device path that does not exist (CreateFile fails with ENOENT), or
+    // A device path that does not exist (CreateDevice fails with ENOENT), or
     // exists again.
     void SetMissing(const std::string& path, bool missing = true);
 
@@ -73,7 +73,7 @@ public:
     bool WaitForPendingEventWait(int timeoutMs) const;
 
     // ---- the layer ----
-    Comm::TOsError CreateFile(const std::string& path, Comm::THandle& handle) override;
+    Comm::TOsError CreateDevice(const std::string& path, Comm::THandle& handle) override;
     Comm::TOsError CloseHandle(Comm::THandle handle) override;
     Comm::TOsError SetCommState(Comm::THandle device, const Comm::TDCB& dcb) override;
     Comm::TOsError SetCommTimeouts(Comm::THandle device, const Comm::TCommTimeouts& timeouts) override;
@@ -91,7 +91,7 @@ public:
     Comm::TOsError GetCommModemStatus(Comm::THandle device, std::uint32_t& status) override;
     Comm::TOsError SetCommMask(Comm::THandle device, std::uint32_t mask) override;
     Comm::TOsError WaitCommEvent(Comm::THandle device, std::uint32_t& mask, Comm::TOverlapped& overlapped) override;
-    Comm::TOsError CreateEvent(bool manualReset, bool initialState, Comm::THandle& event) override;
+    Comm::TOsError CreateEventObject(bool manualReset, bool initialState, Comm::THandle& event) override;
     Comm::TOsError SetEvent(Comm::THandle event) override;
     Comm::TOsError ResetEvent(Comm::THandle event) override;
     Comm::TWaitResult WaitForMultipleObjects(std::span<const Comm::THandle> events, std::uint32_t timeoutMs) override;
@@ -141,7 +141,7 @@ private:
 
     // One device at a time, as a serial port is opened exclusively.
     bool deviceOpen_ = false;
-    Comm::THandle deviceHandle_ = Comm::INVALID_HANDLE_VALUE;
+    Comm::THandle deviceHandle_ = Comm::InvalidHandle;
     Comm::TDCB dcb_{};
     Comm::TCommTimeouts commTimeouts_{};
     std::deque<std::uint8_t> rx_;

@@ -14,7 +14,7 @@
 
 void Configure(TCustomComPort& port, TBaudRate baud, TFlowControl flow, const char* path)
 {
-    port.SetPort(path);
+    port.SetPortName(path);
     port.SetBaudRate(baud);
     port.SetDataBits(dbEight);
     port.Parity().SetBits(prNone);

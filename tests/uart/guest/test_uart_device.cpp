@@ -31,7 +31,7 @@ TEST_F(RemovedDevice, IsReportedOnceWithNothingSpinning)
 {
     const QString path = PciCardPort();
     ASSERT_FALSE(path.isEmpty()) << "no PCI serial card in the guest (the emulator's pci-serial device)";
-    port.SetPort(path);
+    port.SetPortName(path);
     port.SetBaudRate(br115200);
     port.OnException = [this](TCustomComPort*, TComErrorCode code, const QString& message, std::int64_t osError,
                               const QString&) {
