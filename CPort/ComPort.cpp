@@ -3,13 +3,14 @@
 #include "ApplicationException.h"
 #include "ComThread.h"
 #include "OwnerCallQueue.h"
+#include "platform/PortEnum.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 using namespace Comm;
 
-const char* const DefaultPortName = "/dev/ttyS0";
+const char* const DefaultPortName = Platform::DefaultPortName;
 
 TCustomComPort::TCustomComPort(QObject* owner, TCommLayer& layer)
     : QObject(owner), layer_(layer), port_(QString::fromLatin1(DefaultPortName))

@@ -1,9 +1,23 @@
 #include "ComPortNames.h"
 
+#include "platform/PortEnum.h"
+
 #include <QCollator>
 #include <QLocale>
 
 #include <algorithm>
+
+TPortSource::TPortSource()
+{
+    const Platform::TPortSource machine = Platform::MachinePortSource();
+    Listing = QString::fromStdString(machine.Listing);
+    DeviceDir = QString::fromStdString(machine.DeviceDir);
+}
+
+TPortSource::TPortSource(QString listing, QString deviceDir)
+    : Listing(std::move(listing)), DeviceDir(std::move(deviceDir))
+{
+}
 
 void SortPortNames(QStringList& names)
 {
@@ -39,9 +53,14 @@ void GetComPortNames(QStringList& Ports)
 
 void GetComPortNames(QStringList& Ports, const TPortSource& Source)
 {
-    std::optional<QStringList> names = ListSerialDevices(Source);
-    if (!names)
+    const std::optional<std::vector<std::string>> devices =
+        Platform::ListSerialDevices({Source.Listing.toStdString(), Source.DeviceDir.toStdString()});
+    if (!devices)
         return;
-    SortPortNames(*names);
-    Ports = std::move(*names);
+    QStringList names;
+    names.reserve(static_cast<qsizetype>(devices->size()));
+    for (const std::string& device : *devices)
+        names.append(QString::fromStdString(device));
+    SortPortNames(names);
+    Ports = std::move(names);
 }

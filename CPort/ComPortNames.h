@@ -3,13 +3,16 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
-// Where the serial devices of the machine are listed: the kernel's tty class
-// directory, and the directory of the device nodes the names are built with.
+// Where the serial devices of the machine are listed: on Linux the kernel's
+// tty class directory and the directory of the device nodes the names are
+// built with; on Windows the registry key that names the ports.
 struct TPortSource {
-    QString TtyClassDir = QStringLiteral("/sys/class/tty");
-    QString DeviceDir = QStringLiteral("/dev");
+    // The machine's own.
+    TPortSource();
+    TPortSource(QString listing, QString deviceDir);
+
+    QString Listing;
+    QString DeviceDir;
 };
 
 // Replaces the content of Ports with the serial ports of the machine, sorted
@@ -22,10 +25,6 @@ void GetComPortNames(QStringList& Ports, const TPortSource& Source);
 // (tests point it at a tree of their own).
 TPortSource DefaultPortSource();
 void SetDefaultPortSource(const TPortSource& Source);
-
-// The platform's list of serial devices in no particular order, or nothing
-// when the source cannot be read.
-std::optional<QStringList> ListSerialDevices(const TPortSource& Source);
 
 // The order of the port list.
 void SortPortNames(QStringList& names);

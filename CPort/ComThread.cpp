@@ -2,6 +2,7 @@
 
 #include "ApplicationException.h"
 #include "ComPort.h"
+#include "platform/ThreadPriority.h"
 
 #include <QThread>
 
@@ -42,7 +43,7 @@ TComThread::TComThread(TCustomComPort* port, TComEventReceiver* receiver, TOwner
     const std::uint8_t priority = port_->EventThreadPriority();
     thread_ = std::thread([this, priority] {
         threadId_ = std::this_thread::get_id();
-        SetCurrentThreadPriority(priority);
+        Platform::SetCurrentThreadPriority(priority);
         Execute();
     });
 }

@@ -68,6 +68,3 @@ private:
     std::atomic<std::thread::id> threadId_;
     std::thread thread_;
 };
-
-// Best effort: the operating system may refuse a priority; that is ignored.
-void SetCurrentThreadPriority(std::uint8_t eventThreadPriority);
