@@ -1,0 +1,78 @@
+#include "PortEnum.h"
+#include "WideText.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace Platform {
+
+namespace {
+
+// Closes the key however the listing ends.
+class TOpenKey {
+public:
+    explicit TOpenKey(const std::wstring& path)
+    {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~TOpenKey()
+    {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    TOpenKey(const TOpenKey&) = delete;
+    TOpenKey& operator=(const TOpenKey&) = delete;
+
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// A REG_SZ value's text without the terminating NULs the writer may or may
+// not have stored.
+std::wstring TextOf(const std::vector<BYTE>& data, DWORD size)
+{
+    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+TPortSource MachinePortSource()
+{
+    return {"HARDWARE\\DEVICEMAP\\SERIALCOMM", ""};
+}
+
+// Each value of the key is one port: its data is the port's name (COM3);
+// the value's own name is the driver's device and is not shown.
+std::optional<std::vector<std::string>> ListSerialDevices(const TPortSource& source)
+{
+    const TOpenKey key(WideFromUtf8(source.Listing));
+    if (!key.Get())
+        return std::nullopt;
+    std::vector<std::string> names;
+    std::vector<wchar_t> valueName(16384);
+    std::vector<BYTE> data(1024);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(valueName.size());
+        DWORD type = 0;
+        DWORD size = static_cast<DWORD>(data.size());
+        const LONG result =
+            RegEnumValueW(key.Get(), index, valueName.data(), &nameLength, nullptr, &type, data.data(), &size);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || type != REG_SZ)
+            continue;
+        const std::wstring port = TextOf(data, size);
+        if (!port.empty())
+            names.push_back(Utf8FromWide(port));
+    }
+    return names;
+}
+
+} // namespace Platform
