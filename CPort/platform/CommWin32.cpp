@@ -5,6 +5,7 @@
 // returns, exactly as the component expects of Windows.
 
 #include "CommLayer.h"
+#include "SystemError.h"
 #include "WideText.h"
 
 #include <windows.h>
@@ -222,19 +223,9 @@ TWaitResult TWin32CommLayer::WaitForMultipleObjects(std::span<const THandle> eve
     return {result, NoError};
 }
 
-// The system's own text, in the user's language, without the line break
-// the message table ends it with.
 std::string TWin32CommLayer::ErrorText(TOsError error) const
 {
-    wchar_t buffer[512];
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-    std::wstring_view text(buffer, length);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.remove_suffix(1);
-    if (text.empty())
-        return "Unknown error " + std::to_string(error);
-    return Platform::Utf8FromWide(text);
+    return Platform::SystemErrorText(error);
 }
 
 } // namespace

@@ -1,0 +1,45 @@
+// A stand-in for the flasher, built as avrdude.exe beside the suite: it
+// records the arguments its C runtime split from the command line (what
+// the real flasher would get) in the file ZORBEL_STANDIN_RECORD names, each
+// as "<length>:<bytes>", signals the event ZORBEL_STANDIN_DONE names, and
+// exits with ZORBEL_STANDIN_EXIT (0 by default).
+
+#include "WideText.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring Variable(const wchar_t* name)
+{
+    wchar_t value[1024];
+    const DWORD length = GetEnvironmentVariableW(name, value, static_cast<DWORD>(std::size(value)));
+    return length > 0 && length < std::size(value) ? std::wstring(value, length) : std::wstring();
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::string record;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = Platform::Utf8FromWide(argv[i]);
+        record += std::to_string(argument.size()) + ":" + argument;
+    }
+    const HANDLE file = CreateFileW(Variable(L"ZORBEL_STANDIN_RECORD").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    if (const HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, Variable(L"ZORBEL_STANDIN_DONE").c_str())) {
+        SetEvent(done);
+        CloseHandle(done);
+    }
+    const std::wstring code = Variable(L"ZORBEL_STANDIN_EXIT");
+    return code.empty() ? 0 : std::wcstol(code.c_str(), nullptr, 10);
+}
