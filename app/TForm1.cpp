@@ -7,11 +7,12 @@
 #include "FlashCommand.h"
 #include "FlashLauncher.h"
 #include "TApplication.h"
+#include "platform/SystemError.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
 
-#include <cstring>
+#include <cstdint>
 
 namespace {
 
@@ -43,8 +44,7 @@ bool DesktopOffersTerminal()
 
 QString FlashErrorText(int error)
 {
-    char buffer[256];
-    QString text = QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof buffer));
+    QString text = QString::fromStdString(Platform::SystemErrorText(static_cast<std::uint32_t>(error)));
     while (!text.isEmpty() && (text.back().unicode() <= 32 || text.back() == QLatin1Char('.')))
         text.chop(1);
     return text;
