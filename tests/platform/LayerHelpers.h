@@ -73,7 +73,8 @@ namespace PlatformTest {
 // Where Wine's serial driver differs from Windows' documented behaviour. The
 // backend follows Windows; these cases are skipped under Wine, saying why.
 inline constexpr char WineReadsBlockWithMaxdwordInterval[] =
-    "under Wine an overlapped read with timeouts {MAXDWORD,0,0} blocks instead of returning at once";
+    "under Wine an overlapped read with an interval timeout of 0xFFFFFFFF and zero totals blocks instead of "
+    "returning at once";
 inline constexpr char WineLeavesTheEventMaskZero[] =
     "under Wine a WaitCommEvent ended by a line event completes as aborted (995) and leaves the event mask 0";
 inline constexpr char WineHasNoModemLinesOnAPty[] =
@@ -82,7 +83,7 @@ inline constexpr char WineHasNoModemLinesOnAPty[] =
 inline constexpr char WineOpensAPortTwice[] =
     "under Wine a COM port opens a second time while open";
 inline constexpr char WinePurgeLeavesAReadPending[] =
-    "under Wine PurgeComm with PURGE_RXABORT leaves a pending read pending";
+    "under Wine PurgeComm's receive abort leaves a pending read pending";
 inline constexpr char WineRefusesSevenDataBits[] =
     "under Wine SetCommState refuses 7 data bits";
 inline constexpr char WineAcceptsOneAndAHalfStopBits[] =
