@@ -69,6 +69,19 @@ foreach(index RANGE ${last})
     message("does not compile for Windows: ${relative}\n${errors}")
     set(failed 1)
   endif()
+  # A Linux source's Windows sibling (FlashLauncher.cpp, FlashLauncherWin32.cpp)
+  # is not in the host's build: it is compiled with the same flags.
+  string(REGEX REPLACE "(Linux)?\\.cpp$" "Win32.cpp" sibling "${relative}")
+  if(NOT sibling STREQUAL relative AND EXISTS "${source_dir}/${sibling}")
+    string(REPLACE "${file}" "${source_dir}/${sibling}" command "${command}")
+    execute_process(COMMAND sh -c "${command}" WORKING_DIRECTORY "${directory}"
+                    RESULT_VARIABLE result ERROR_VARIABLE errors OUTPUT_QUIET)
+    math(EXPR checked "${checked} + 1")
+    if(NOT result EQUAL 0)
+      message("does not compile for Windows: ${sibling}\n${errors}")
+      set(failed 1)
+    endif()
+  endif()
 endforeach()
 # A Windows program includes <windows.h> first: every public and platform
 # header but the Linux backend's own must still compile after it and
