@@ -2,13 +2,24 @@
 
 #include "ApplicationException.h"
 #include "ComPort.h"
+#include "PortItemDelegate.h"
+#include "PortItemModel.h"
+#include "PortWatcher.h"
 
-#include <QStringListModel>
+#include <QAbstractItemView>
+#include <QTimer>
 
 TComComboBox::TComComboBox(QWidget* owner)
-    : QComboBox(owner), select_(std::make_unique<TComSelect>()), items_(new QStringListModel(this))
+    : QComboBox(owner), select_(std::make_unique<TComSelect>()), items_(new TPortItemModel(this)),
+      relist_(new QTimer(this)), awaitEnd_(new QTimer(this))
 {
     setModel(items_);
+    setItemDelegate(new TPortItemDelegate(this));
+    relist_->setSingleShot(true);
+    relist_->setInterval(0);
+    connect(relist_, &QTimer::timeout, this, [this] { RelistPorts(); });
+    awaitEnd_->setSingleShot(true);
+    connect(awaitEnd_, &QTimer::timeout, this, [this] { ForgetAwaitedPort(); });
     select_->Items = items_;
     setEditable(false);
     // activated is emitted for a user's pick only, never for a selection made
@@ -22,6 +33,7 @@ TComComboBox::TComComboBox(QWidget* owner)
 TComComboBox::~TComComboBox()
 {
     disconnect(portWatch_);
+    delete watcher_;
 }
 
 void TComComboBox::SetComPort(TCustomComPort* value)
@@ -38,10 +50,17 @@ void TComComboBox::SetComPort(TCustomComPort* value)
 
 void TComComboBox::SetComProperty(TComProperty value)
 {
+    FollowPorts(value == cpPort);
     select_->SetComProperty(value);
     // A refilled list starts with nothing selected (the view would pick its
     // first row on its own); the rules below choose the entry.
     setCurrentIndex(-1);
+    ChoosePortValue();
+}
+
+// The linked port's value, or with no port the first entry.
+void TComComboBox::ChoosePortValue()
+{
     if (items_->rowCount() == 0)
         return;
     if (select_->ComPort) {
@@ -59,19 +78,27 @@ QString TComComboBox::Text() const
     return index >= 0 ? itemText(index) : QString();
 }
 
-void TComComboBox::SetText(const QString& value)
+int TComComboBox::IndexOfText(const QString& value) const
 {
     const QStringList entries = items_->stringList();
     for (int i = 0; i < entries.size(); ++i) {
-        if (entries[i].compare(value, Qt::CaseInsensitive) == 0) {
-            SetItemIndex(i);
-            return;
-        }
+        if (entries[i].compare(value, Qt::CaseInsensitive) == 0)
+            return i;
     }
+    return -1;
+}
+
+void TComComboBox::SetText(const QString& value)
+{
+    const int index = IndexOfText(value);
+    if (index >= 0)
+        SetItemIndex(index);
 }
 
 void TComComboBox::SetItemIndex(int index)
 {
+    // A choice made now replaces one that was waited for.
+    ForgetAwaitedPort();
     if (IsLoading())
         pendingIndex_ = index;
     else
@@ -108,6 +135,7 @@ void TComComboBox::Notification(QObject* component)
 
 void TComComboBox::Change()
 {
+    ForgetAwaitedPort();
     try {
         select_->RecordChoice(Text());
     } catch (...) {

@@ -11,7 +11,9 @@
 #include <memory>
 #include <optional>
 
-class QStringListModel;
+class QTimer;
+class TPortItemModel;
+class TPortWatcher;
 
 class TComComboBox : public QComboBox, public TComponentState {
     Q_OBJECT
@@ -44,6 +46,14 @@ public:
     void ShowPortValue();
     const TComSelect& Selector() const { return *select_; }
 
+    // How long a chosen port that went away (a board that resets) is waited
+    // for: when it comes back within that time it is chosen again.
+    int PortReturnWaitMs() const { return portReturnWaitMs_; }
+    void SetPortReturnWaitMs(int value) { portReturnWaitMs_ = value; }
+
+    // A list that changed while it was dropped down is shown once it closes.
+    void hidePopup() override;
+
 signals:
     // After a user's pick has been recorded (and applied).
     void OnChange();
@@ -57,11 +67,25 @@ private:
     int ComPropertyValue() const { return ComProperty(); }
     void SetComPropertyValue(int value) { SetComProperty(static_cast<TComProperty>(value)); }
     void Change();
+    int IndexOfText(const QString& value) const;
+    void FollowPorts(bool follow);
+    void RelistPorts();
+    void ChoosePortValue();
+    void ForgetAwaitedPort();
 
     std::unique_ptr<TComSelect> select_;
     // The linked port's destruction notice; cut when the link changes and
     // before the selector is freed.
     QMetaObject::Connection portWatch_;
-    QStringListModel* items_;
+    TPortItemModel* items_;
     std::optional<int> pendingIndex_;
+    // While ports are shown: the ports' comings and goings, the relisting
+    // they cause (one for a burst of them), the chosen port that went away
+    // and is waited for, and the end of that wait.
+    TPortWatcher* watcher_ = nullptr;
+    QTimer* relist_;
+    QString awaitedPort_;
+    QTimer* awaitEnd_;
+    int portReturnWaitMs_ = 15000;
+    bool relistWhenClosed_ = false;
 };

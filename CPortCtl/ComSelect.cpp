@@ -1,7 +1,8 @@
 #include "ComSelect.h"
 
 #include "ComPort.h"
-#include "ComPortNames.h"
+#include "ComPortDetails.h"
+#include "PortItemModel.h"
 
 #include <QStringListModel>
 
@@ -39,9 +40,17 @@ void TComSelect::Fill(const QStringList& texts)
 void TComSelect::ListPorts()
 {
     // A source that cannot be read leaves the emptied list empty.
-    QStringList ports;
-    GetComPortNames(ports);
-    Fill(ports);
+    QList<TPortDetails> ports;
+    GetComPortDetails(ports);
+    QStringList names;
+    QHash<QString, QString> details;
+    for (const TPortDetails& port : std::as_const(ports)) {
+        names.append(port.Name);
+        details.insert(port.Name, PortDetailsText(port));
+    }
+    if (auto* model = qobject_cast<TPortItemModel*>(Items))
+        model->SetDetails(std::move(details));
+    Fill(names);
 }
 
 void TComSelect::ListBaudRates() { Fill(AllTexts(BaudRateCount, BaudRateText)); }

@@ -1,5 +1,7 @@
 #include "FixedItemDelegate.h"
 
+#include "PortItemDelegate.h"
+
 #include <QPainter>
 
 TFixedItemDelegate::TFixedItemDelegate(int itemHeight, int textIndent, QObject* parent)
@@ -9,7 +11,8 @@ TFixedItemDelegate::TFixedItemDelegate(int itemHeight, int textIndent, QObject* 
 
 QSize TFixedItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    return QSize(QStyledItemDelegate::sizeHint(option, index).width(), itemHeight_);
+    const int width = QStyledItemDelegate::sizeHint(option, index).width() + PortDetailsWidth(option, index);
+    return QSize(width, itemHeight_);
 }
 
 void TFixedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -24,4 +27,6 @@ void TFixedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QRect textRect = option.rect.adjusted(textIndent_, 0, 0, 0);
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, index.data(Qt::DisplayRole).toString());
     painter->restore();
+    // A port's entry: what is behind the port, after its name.
+    DrawPortDetails(painter, option, index, textRect);
 }
