@@ -46,6 +46,12 @@ void BuildMachine(SysfsTree& tree)
     tree.Tty("ttyS0", "pnp0/00:04", 4);
     tree.Device("platform/serial8250", "platform", "serial8250");
     tree.Tty("ttyS1", "platform/serial8250", 0);
+    // A built-in UART as newer kernels show it, behind the serial core's
+    // own port and controller devices.
+    tree.Device("pnp0/00:00", "pnp", "serial");
+    tree.Device("pnp0/00:00/00:00:0", "serial-base", "ctrl");
+    tree.Device("pnp0/00:00/00:00:0/00:00:0.0", "serial-base", "port");
+    tree.Tty("ttyS3", "pnp0/00:00/00:00:0/00:00:0.0", 4);
     tree.Tty("ttyS2", "platform/serial8250", 4);
     // A Bluetooth link: its tty hangs on the controller below a USB adapter
     // whose ids are not the link's.
@@ -77,6 +83,7 @@ const DetailsCase Cases[] = {
     {"CP210x with a serial number",
      {"/dev/ttyUSB2", "CP2102 USB to UART Bridge Controller", "Silicon Labs", "0001", 0x10c4, 0xea60, "2-1", "cp210x"}},
     {"built-in UART", {"/dev/ttyS0", "Built-in serial port", "", "", -1, -1, "", "serial"}},
+    {"built-in UART behind the serial core", {"/dev/ttyS3", "Built-in serial port", "", "", -1, -1, "", "serial"}},
     {"legacy UART that is there", {"/dev/ttyS2", "Built-in serial port", "", "", -1, -1, "", "serial8250"}},
     {"Bluetooth link, not its adapter", {"/dev/rfcomm0", "Bluetooth link", "", "", -1, -1, "", "rfcomm"}},
     {"odd attributes", {"/dev/ttyUSB3", "USB serial port", "", "", -1, -1, "3-1", "ftdi_sio"}},
@@ -139,7 +146,7 @@ TEST(PortDetails, SameNamesInTheSameOrderAsTheBareList)
         detailNames.append(port.Name);
     EXPECT_EQ(detailNames, names);
     EXPECT_FALSE(names.contains("/dev/ttyS1")) << "the ghost legacy UART is not a port";
-    EXPECT_EQ(names.size(), 9);
+    EXPECT_EQ(names.size(), 10);
 }
 
 TEST(PortDetails, UnreadableSourceLeavesTheListAsItWas)

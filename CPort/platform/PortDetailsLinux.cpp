@@ -42,6 +42,16 @@ fs::path UsbDeviceOf(const fs::path& device)
     return usb;
 }
 
+// Newer kernels hang a serial port on two devices of their own serial core
+// ("port" and "ctrl" of the serial-base bus) below the UART's device; the
+// UART's driver is the one that tells what the port is.
+fs::path PastSerialCore(fs::path device)
+{
+    for (int step = 0; step < 2 && Subsystem(device) == "serial-base"; ++step)
+        device = device.parent_path();
+    return device;
+}
+
 // The driver's name from the device's driver link. A Bluetooth link's tty
 // hangs on the adapter's controller, which no driver binds: its tty driver
 // is the kernel's rfcomm.
@@ -83,7 +93,7 @@ TPortDetails DetailsOf(const fs::path& entry, std::string name)
     const fs::path device = fs::canonical(entry / "device", error);
     if (error)
         return port;
-    port.Driver = DriverOf(device);
+    port.Driver = DriverOf(PastSerialCore(device));
     const fs::path usb = UsbDeviceOf(device);
     if (!usb.empty())
         ReadUsbFields(usb, port);
