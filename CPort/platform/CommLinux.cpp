@@ -99,11 +99,16 @@ TOsError TLinuxCommLayer::CreateDevice(const std::string& path, THandle& handle)
     if (!::isatty(fd.Get()))
         return ENOTTY;
     // TIOCEXCL keeps other users out; flock also keeps out a second open by
-    // root, whom TIOCEXCL lets through.
-    if (::ioctl(fd.Get(), TIOCEXCL) != 0)
-        return LastError();
+    // root, whom TIOCEXCL lets through. A port that is someone else's is
+    // left exactly as it was: exclusive mode belongs to the terminal, not to
+    // this descriptor, so it is set only once the lock is ours.
+    int exclusive = 0;
+    if (::ioctl(fd.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        return EBUSY;
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? EBUSY : LastError();
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0)
+        return LastError();
 
     auto device = std::make_shared<Device>();
     device->fd = std::move(fd);

@@ -164,6 +164,10 @@ void TLinuxCommLayer::EndDevice(Device& device)
     lock.unlock();
     // Nothing else uses the descriptor any more.
     DrainBeforeClose(fd);
+    // Exclusive mode is the terminal's and outlives this descriptor while
+    // another one is open (a modem line's watcher, a test's far end): left
+    // set, the port would read as someone else's at its next open.
+    ::ioctl(fd, TIOCNXCL);
     lock.lock();
     device.fd.Reset();
 }
