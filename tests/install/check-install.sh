@@ -16,8 +16,17 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 for f in bin/zorbel-flash bin/zorbel-probe libexec/zorbel-flash/zorbel-flash-run \
          share/applications/zorbel-flash.desktop share/icons/hicolor/32x32/apps/zorbel-flash.xpm \
          include/ZorbelSerial/ComPort.h include/ZorbelSerial/platform/CommLayer.h \
-         include/ZorbelSerial/ComComboBox.h; do
+         include/ZorbelSerial/ComComboBox.h include/ZorbelSerial/ComPortDetails.h \
+         include/ZorbelSerial/PortWatcher.h share/man/man1/zorbel-flash.1.gz share/man/man1/zorbel-probe.1.gz; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
+done
+# man finds both pages where they were installed, and they read without
+# formatting warnings.
+for page in zorbel-flash zorbel-probe; do
+  found=$(MANPATH="$prefix/share/man" man -w "$page" 2>/dev/null) || fail "man does not find $page"
+  [ "$found" = "$prefix/share/man/man1/$page.1.gz" ] || fail "man finds $page at $found"
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$found" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "the page of $page has formatting warnings: $warnings"
 done
 config=$(find "$prefix" -name ZorbelSerialConfig.cmake)
 [ -n "$config" ] || fail "no ZorbelSerialConfig.cmake was installed"
