@@ -44,7 +44,7 @@ void TPortWatcher::Start()
     if (!watch_->Valid())
         return;
 #ifdef _WIN32
-    auto* notifier = new QWinEventNotifier(reinterpret_cast<HANDLE>(watch_->Handle()), this);
+    auto* notifier = new QWinEventNotifier(reinterpret_cast<Qt::HANDLE>(watch_->Handle()), this);
     connect(notifier, &QWinEventNotifier::activated, this, &TPortWatcher::NoticeArrived);
 #else
     auto* notifier = new QSocketNotifier(static_cast<qintptr>(watch_->Handle()), QSocketNotifier::Read, this);

@@ -5,7 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -114,6 +116,34 @@ TEST(PortWatcher, ManyWatchersAndOneDeletedFromAnothersSignal)
     EXPECT_EQ(reports.WaitFor(3).last(), "-/dev/ttyUSB0") << "the survivor goes on reporting";
     delete first;
     delete second.data();
+}
+
+TEST(PortWatcher, ReportsOnTheThreadThatOwnsIt)
+{
+    SysfsTree tree;
+    tree.Device("platform/serial8250", "platform", "serial8250");
+    QThread thread;
+    // Calls into the thread go through an object that lives there.
+    QObject onThread;
+    onThread.moveToThread(&thread);
+    thread.start();
+    TPortWatcher* watcher = nullptr;
+    QMetaObject::invokeMethod(&onThread, [&] { watcher = new TPortWatcher(tree.Source()); },
+                              Qt::BlockingQueuedConnection);
+    ASSERT_NE(watcher, nullptr) << "the watcher was not made on its thread";
+    std::atomic<QThread*> emittedOn{nullptr};
+    QStringList seen;
+    QObject::connect(watcher, &TPortWatcher::PortArrived, watcher, [&](const QString&) { emittedOn = QThread::currentThread(); },
+                     Qt::DirectConnection);
+    QObject receiver;
+    QObject::connect(watcher, &TPortWatcher::PortArrived, &receiver, [&](const QString& name) { seen.append(name); });
+    AddSerial(tree, "ttyUSB0");
+    EXPECT_TRUE(RunEventsUntil([&] { return !seen.isEmpty(); }, 3000)) << "no report reached this thread";
+    EXPECT_EQ(seen, QStringList{"/dev/ttyUSB0"});
+    EXPECT_EQ(emittedOn.load(), &thread);
+    QMetaObject::invokeMethod(watcher, [watcher] { delete watcher; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
 }
 
 TEST(PortWatcher, SourceThatCannotBeWatchedSaysSo)
