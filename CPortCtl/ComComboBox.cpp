@@ -6,7 +6,6 @@
 #include "PortItemModel.h"
 #include "PortWatcher.h"
 
-#include <QAbstractItemView>
 #include <QTimer>
 
 TComComboBox::TComComboBox(QWidget* owner)
