@@ -216,7 +216,7 @@ TRegistryKeyData* RegistryFile::Key(const QString& path, bool create)
 
 const TRegistryValue* RegistryKey::Find(const QString& name) const
 {
-    for (const TRegistryValue& value : key_.Values) {
+    for (const TRegistryValue& value : key_->Values) {
         if (SameName(value.Name, name))
             return &value;
     }
@@ -226,18 +226,22 @@ const TRegistryValue* RegistryKey::Find(const QString& name) const
 TRegistryValue& RegistryKey::Put(const QString& name)
 {
     // A line break in a name would make the file unloadable.
-    if (access_ == ReadOnly || HasLineBreak(name) || HasLineBreak(key_.Path))
+    if (access_ == ReadOnly || HasLineBreak(name) || HasLineBreak(key_->Path))
         throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
     if (const TRegistryValue* found = Find(name))
         return const_cast<TRegistryValue&>(*found);
     TRegistryValue value;
     value.Name = name;
-    key_.Values.push_back(std::move(value));
-    return key_.Values.back();
+    key_->Values.push_back(std::move(value));
+    return key_->Values.back();
 }
 
 void RegistryKey::WriteString(const QString& name, const QString& value)
 {
+#ifdef _WIN32
+    if (store_)
+        return WriteStoreString(name, value);
+#endif
     // The file holds one value a line; a line break cannot be stored.
     if (HasLineBreak(value))
         throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
@@ -248,6 +252,10 @@ void RegistryKey::WriteString(const QString& name, const QString& value)
 
 void RegistryKey::WriteInteger(const QString& name, std::int32_t value)
 {
+#ifdef _WIN32
+    if (store_)
+        return WriteStoreInteger(name, value);
+#endif
     TRegistryValue& stored = Put(name);
     stored.Kind = TRegistryValue::DWord;
     stored.Number = static_cast<std::uint32_t>(value);
@@ -255,6 +263,10 @@ void RegistryKey::WriteInteger(const QString& name, std::int32_t value)
 
 QString RegistryKey::ReadString(const QString& name) const
 {
+#ifdef _WIN32
+    if (store_)
+        return ReadStoreString(name);
+#endif
     const TRegistryValue* value = Find(name);
     if (!value)
         return {};
@@ -265,6 +277,10 @@ QString RegistryKey::ReadString(const QString& name) const
 
 std::int32_t RegistryKey::ReadInteger(const QString& name) const
 {
+#ifdef _WIN32
+    if (store_)
+        return ReadStoreInteger(name);
+#endif
     const TRegistryValue* value = Find(name);
     if (!value)
         throw ERegistryException(QStringLiteral("Failed to get data for '%1'").arg(name));
@@ -275,8 +291,12 @@ std::int32_t RegistryKey::ReadInteger(const QString& name) const
 
 QStringList RegistryKey::ValueNames() const
 {
+#ifdef _WIN32
+    if (store_)
+        return StoreValueNames();
+#endif
     QStringList names;
-    for (const TRegistryValue& value : key_.Values)
+    for (const TRegistryValue& value : key_->Values)
         names.append(value.Name);
     return names;
 }

@@ -61,12 +61,25 @@ private:
     std::vector<std::unique_ptr<TRegistryKeyData>> keys_;
 };
 
-// One open key of a registry file.
+#ifdef _WIN32
+namespace Platform {
+class TRegistryStore;
+}
+#endif
+
+// One open key: of a registry file, or on Windows of the registry itself.
 class RegistryKey {
 public:
     enum TAccess { ReadWrite, ReadOnly };
 
-    RegistryKey(TRegistryKeyData& key, TAccess access = ReadWrite) : key_(key), access_(access) {}
+    RegistryKey(TRegistryKeyData& key, TAccess access = ReadWrite) : key_(&key), access_(access) {}
+#ifdef _WIN32
+    // A key the caller opened (TRegistryStore::Open, under
+    // HKEY_CURRENT_USER) and keeps open while this one is used; the values
+    // are the registry's own REG_SZ and REG_DWORD values, with the same
+    // failures as a file's.
+    RegistryKey(Platform::TRegistryStore& store, TAccess access = ReadWrite) : store_(&store), access_(access) {}
+#endif
 
     // Stored as text; fails with "Failed to set data for '<name>'" on a key
     // opened read-only.
@@ -85,6 +98,15 @@ private:
     const TRegistryValue* Find(const QString& name) const;
     TRegistryValue& Put(const QString& name);
 
-    TRegistryKeyData& key_;
+#ifdef _WIN32
+    void WriteStoreString(const QString& name, const QString& value);
+    void WriteStoreInteger(const QString& name, std::int32_t value);
+    QString ReadStoreString(const QString& name) const;
+    std::int32_t ReadStoreInteger(const QString& name) const;
+    QStringList StoreValueNames() const;
+
+    Platform::TRegistryStore* store_ = nullptr;
+#endif
+    TRegistryKeyData* key_ = nullptr;
     TAccess access_;
 };

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Platform {
 
@@ -41,6 +42,8 @@ public:
     TRegistryResult ReadString(const std::string& name, std::string& value);
     TRegistryResult ReadInteger(const std::string& name, std::int32_t& value);
     TRegistryResult DeleteValue(const std::string& name);
+    // The names of the key's values, in the registry's order.
+    TRegistryResult ValueNames(std::vector<std::string>& names);
     // The system's error of the last call that Failed.
     std::uint32_t Error() const { return error_; }
 

@@ -121,4 +121,21 @@ TRegistryResult TRegistryStore::DeleteValue(const std::string& name)
     return Outcome(RegDeleteValueW(Key(key_), WideFromUtf8(name).c_str()));
 }
 
+TRegistryResult TRegistryStore::ValueNames(std::vector<std::string>& names)
+{
+    names.clear();
+    // A value name is at most 16,383 characters.
+    std::vector<wchar_t> name(16384);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status =
+            RegEnumValueW(Key(key_), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return TRegistryResult::Ok;
+        if (status != ERROR_SUCCESS)
+            return Outcome(status);
+        names.push_back(Utf8FromWide(std::wstring_view(name.data(), length)));
+    }
+}
+
 } // namespace Platform
