@@ -271,6 +271,51 @@ TEST(SelectorFollows, EntriesShowTheDetailsAfterTheBareName)
     EXPECT_EQ(box.model()->index(0, 0).data(PortDetailsRole).toString(), "Built-in serial port");
 }
 
+TPortDetails Listed(const QString& name, const QString& serial, const QString& location, int vendor = 0x0403)
+{
+    TPortDetails port;
+    port.Name = name;
+    port.SerialNumber = serial;
+    port.Location = location;
+    port.VendorId = vendor;
+    return port;
+}
+
+// Which entry is the port chosen before, among ports the table gives.
+struct FindCase {
+    const char* what;
+    TPortDetails chosen;
+    QList<TPortDetails> listed;
+    int row;
+};
+
+TEST(SelectorFollows, ChosenPortIsFoundByWhatIsBehindIt)
+{
+    const FindCase cases[] = {
+        {"the same serial number under another name", Listed("/dev/ttyUSB0", "A", "1-1"),
+         {Listed("/dev/ttyS0", "", ""), Listed("/dev/ttyUSB3", "A", "1-4")}, 1},
+        {"the same serial number of another maker", Listed("/dev/ttyUSB0", "A", "1-1"),
+         {Listed("/dev/ttyUSB0", "A", "1-1", 0x10c4)}, -1},
+        {"one adapter with two ports, by the name", Listed("/dev/ttyUSB1", "A", "1-1"),
+         {Listed("/dev/ttyUSB0", "A", "1-1"), Listed("/dev/ttyUSB1", "A", "1-1")}, 1},
+        {"one adapter with two ports under new names", Listed("/dev/ttyUSB1", "A", "1-1"),
+         {Listed("/dev/ttyUSB2", "A", "1-1"), Listed("/dev/ttyUSB3", "A", "1-1")}, -1},
+        {"a socket without serial numbers", Listed("/dev/ttyACM0", "", "1-1"),
+         {Listed("/dev/ttyACM0", "", "1-2"), Listed("/dev/ttyACM1", "", "1-1")}, 1},
+        {"nothing known but the name, in another case", Listed("/dev/ttyS1", "", "", -1),
+         {Listed("/dev/ttys1", "", "", -1)}, 0},
+    };
+    for (const FindCase& c : cases) {
+        TPortItemModel model;
+        model.SetPorts(c.listed);
+        QStringList names;
+        for (const TPortDetails& port : c.listed)
+            names << port.Name;
+        model.setStringList(names);
+        EXPECT_EQ(model.RowOfPort(c.chosen), c.row) << c.what;
+    }
+}
+
 // Paints one entry and tells whether anything was drawn right of its name.
 bool DrawsAfterTheName(const QModelIndex& index)
 {
