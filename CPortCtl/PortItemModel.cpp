@@ -1,5 +1,28 @@
 #include "PortItemModel.h"
 
+namespace {
+
+// An id unknown on either side tells nothing.
+bool SameNumber(int a, int b)
+{
+    return a < 0 || b < 0 || a == b;
+}
+
+// A board that resets or is plugged in again may come back under another
+// name, while a different board may take the old one: what is behind the
+// name tells them apart where it is known.
+bool SameDevice(const TPortDetails& wanted, const TPortDetails& port)
+{
+    if (!wanted.SerialNumber.isEmpty() && !port.SerialNumber.isEmpty())
+        return wanted.SerialNumber == port.SerialNumber && SameNumber(wanted.VendorId, port.VendorId) &&
+               SameNumber(wanted.ProductId, port.ProductId);
+    if (!wanted.Location.isEmpty() && !port.Location.isEmpty())
+        return wanted.Location == port.Location;
+    return wanted.Name.compare(port.Name, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 void TPortItemModel::SetPorts(const QList<TPortDetails>& ports)
 {
     ports_.clear();
@@ -25,28 +48,6 @@ QVariant TPortItemModel::data(const QModelIndex& index, int role) const
     const QString text = PortDetailsText(*port);
     return text.isEmpty() ? QVariant() : QVariant(text);
 }
-
-namespace {
-
-bool SameNumber(int a, int b)
-{
-    return a < 0 || b < 0 || a == b;
-}
-
-// A board that resets or is plugged in again may come back under another
-// name, while a different board may take the old one: what is behind the
-// name tells them apart where it is known.
-bool SameDevice(const TPortDetails& wanted, const TPortDetails& port)
-{
-    if (!wanted.SerialNumber.isEmpty() && !port.SerialNumber.isEmpty())
-        return wanted.SerialNumber == port.SerialNumber && SameNumber(wanted.VendorId, port.VendorId) &&
-               SameNumber(wanted.ProductId, port.ProductId);
-    if (!wanted.Location.isEmpty() && !port.Location.isEmpty())
-        return wanted.Location == port.Location;
-    return wanted.Name.compare(port.Name, Qt::CaseInsensitive) == 0;
-}
-
-} // namespace
 
 int TPortItemModel::RowOfPort(const TPortDetails& port) const
 {
