@@ -163,7 +163,8 @@ int FindBoard(const std::vector<std::int32_t>& speeds, bool all)
         const bool probed = survey.Outcome == TSurveyOutcome::InSync || survey.Outcome == TSurveyOutcome::NoAnswer;
         probedUnseen = probedUnseen || (probed && !survey.UsersAllSeen);
     }
-    // Said once: run by a user other than root this holds for every port.
+    // Said once, not a port at a time: for a user other than root it holds
+    // for every port probed.
     if (probedUnseen)
         std::fputs("zorbel-probe: the programs of other users cannot be seen: a port one of them has open\n"
                    "without locking it was probed all the same (run as root to see every program)\n",

@@ -190,12 +190,19 @@ const FindCase FindCases[] = {
 
 TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
 {
-    for (const FindCase& c : FindCases) {
+    // Every line and the board behind it (played here unless a far end of
+    // its own plays it) come first: under ThreadSanitizer a process that
+    // started another program may start no thread after it.
+    constexpr std::size_t Count = std::size(FindCases);
+    PtyPair ptys[Count];
+    std::optional<BootLoaderDouble> boards[Count];
+    for (std::size_t i = 0; i < Count; ++i)
+        boards[i].emplace(ptys[i], 57600);
+    for (std::size_t i = 0; i < Count; ++i) {
+        const FindCase& c = FindCases[i];
         SCOPED_TRACE(c.what);
-        PtyPair pty;
-        // The board behind the port, played here unless a far end of its
-        // own plays it.
-        std::optional<BootLoaderDouble> board(std::in_place, pty, 57600);
+        const PtyPair& pty = ptys[i];
+        std::optional<BootLoaderDouble>& board = boards[i];
         const std::uint32_t speedBefore = board->LineSpeed();
         std::optional<LineHolder> holder;
         std::string port = pty.Path();
