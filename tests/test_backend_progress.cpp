@@ -136,12 +136,14 @@ int ThreadCount(int statFd)
 
 // A port whose first OnRxChar gives the event thread's id, and a test that
 // waits until that thread watches the device again: an operation it starts
-// then begins while the event thread watches.
+// then begins while the event thread watches. Made before the port, so that
+// the port's event thread has ended before this goes.
 class EventThreadWatching {
 public:
-    explicit EventThreadWatching(TCustomComPort& port, const PtyPair& pty) : pty_(pty)
+    explicit EventThreadWatching(const PtyPair& pty) : pty_(pty) {}
+    void Install(TCustomComPort& port)
     {
-        OnEventThread(port, pty, evRxChar);
+        OnEventThread(port, pty_, evRxChar);
         port.OnRxChar = [this](TCustomComPort* sender, std::int32_t count) {
             if (calls_++ == 0)
                 eventThread_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
@@ -206,11 +208,14 @@ TEST(BackendProgress, TxEmptyComesWithoutWaitingForTheWrite)
 
 TEST(BackendProgress, AWriteGoesOnWhileAHandlerHoldsTheEventThread)
 {
+    // Outlives the port, which ends the write however the test ends.
+    const std::string data(1 << 20, 'z');
     PtyPair pty;
-    TCustomComPort port;
-    EventThreadWatching events(port, pty);
+    EventThreadWatching events(pty);
     std::promise<void> entered, received;
     std::atomic<bool> handlerLeft{false};
+    TCustomComPort port;
+    events.Install(port);
     events.then = [&](TCustomComPort*, std::int32_t) {
         entered.set_value();
         received.get_future().wait_for(std::chrono::seconds(2));
@@ -218,7 +223,6 @@ TEST(BackendProgress, AWriteGoesOnWhileAHandlerHoldsTheEventThread)
     };
     OpenOnPty(port);
     ASSERT_TRUE(events.Watching());
-    const std::string data(1 << 20, 'z');
     PAsyncRecord record = nullptr;
     port.InitAsync(record);
     port.WriteAsync(data.data(), static_cast<std::int32_t>(data.size()), record);
@@ -233,17 +237,20 @@ TEST(BackendProgress, AWriteGoesOnWhileAHandlerHoldsTheEventThread)
 
 TEST(BackendProgress, AWriteGoesOnAfterTheEventThreadEnded)
 {
+    std::string data(1 << 20, 'z');
+    data.back() = '!';
     PtyPair pty;
-    TCustomComPort port;
-    EventThreadWatching events(port, pty);
+    EventThreadWatching events(pty);
     TJournal shown;
-    const TApplicationExceptionHandler previous =
-        SetApplicationExceptionHandler([&](QObject*, const char* message) { shown.Add(message); });
+    struct Restored {
+        TApplicationExceptionHandler previous;
+        ~Restored() { SetApplicationExceptionHandler(previous); }
+    } restored{SetApplicationExceptionHandler([&](QObject*, const char* message) { shown.Add(message); })};
+    TCustomComPort port;
+    events.Install(port);
     events.then = [](TCustomComPort*, std::int32_t) { throw std::runtime_error("handler failed"); };
     OpenOnPty(port);
     ASSERT_TRUE(events.Watching());
-    std::string data(1 << 20, 'z');
-    data.back() = '!';
     PAsyncRecord record = nullptr;
     port.InitAsync(record);
     port.WriteAsync(data.data(), static_cast<std::int32_t>(data.size()), record);
@@ -253,11 +260,11 @@ TEST(BackendProgress, AWriteGoesOnAfterTheEventThreadEnded)
     ASSERT_TRUE(FarEndReceives(pty.Master(), '!'));
     EXPECT_EQ(port.WaitForAsync(record), static_cast<std::int32_t>(data.size()));
     port.DoneAsync(record);
-    SetApplicationExceptionHandler(previous);
 }
 
 TEST(BackendProgress, AServiceThreadWhosePollFailedIsReplaced)
 {
+    const std::string first(1 << 20, 'f'), second(1 << 16, 's');
     PtyPair pty;
     LayerHandles h;
     const THandle device = h.Open(pty.Path());
@@ -275,9 +282,9 @@ TEST(BackendProgress, AServiceThreadWhosePollFailedIsReplaced)
     rlimit one = limit;
     one.rlim_cur = 1;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
-    const std::string first(1 << 20, 'f');
     std::uint32_t written = 0;
     TOverlapped overlapped{};
+    overlapped.hEvent = h.Event();
     const TOsError started = h.layer.WriteFile(device, first.data(), static_cast<std::uint32_t>(first.size()),
                                                written, overlapped);
     bool ended = false;
@@ -290,11 +297,14 @@ TEST(BackendProgress, AServiceThreadWhosePollFailedIsReplaced)
     ASSERT_TRUE(ended) << "the service thread's poll did not fail";
 
     // The next operation finds the thread gone and starts another.
-    const std::string second(1 << 16, 's');
     TOverlapped behind{};
+    behind.hEvent = h.Event();
     ASSERT_EQ(h.layer.WriteFile(device, second.data(), static_cast<std::uint32_t>(second.size()), written, behind),
               IoPending);
     EXPECT_EQ(DrainFarEnd(pty.Master(), first.size() + second.size()), first.size() + second.size());
+    const THandle events[] = {overlapped.hEvent, behind.hEvent};
+    for (const THandle event : events)
+        EXPECT_EQ(h.layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WaitObject0);
 }
 
 TEST(BackendProgress, AThreadAlreadyWaitingWatchesTheDeviceItsEventIsBoundTo)
