@@ -279,8 +279,13 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
         device->above80 = false;
         ResumeWatch(*device);
     }
-    if (flags & PurgeTxClear)
+    if (flags & PurgeTxClear) {
         ::tcflush(device->fd.Get(), TCOFLUSH);
+        // A pseudo-terminal's flush wakes no poll for the room it made:
+        // whoever drives the pending writes looks again.
+        if (!device->writes.empty())
+            WakeWatchers(*device);
+    }
     return NoError;
 }
 
