@@ -1,6 +1,6 @@
 // The Linux backend under a real port, over pseudo-terminal pairs: opening,
-// configuring, exclusivity, releasing descriptors, and reads with every
-// timeout mode.
+// configuring, exclusivity (also after an open that failed), releasing
+// descriptors, and reads with every timeout mode.
 #include "ComPort.h"
 #include "PtyPair.h"
 #include "platform/CommLinux.h"
@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 
 using namespace Comm;
@@ -141,6 +142,30 @@ TEST(PortOnLinux, AFileThatIsNoTerminalIsRefused)
     } catch (const EComPort& e) {
         EXPECT_EQ(e.WinCode(), ENOTTY);
     }
+}
+
+TEST(PortOnLinux, AnOpenThatFailsLeavesTheTerminalFree)
+{
+    PtyPair pty;
+    TCommLayer& layer = DefaultCommLayer();
+    // A limit with room for the device's descriptor but not for its
+    // wake-up: the open fails after it claimed the terminal.
+    const int lowestFree = ::fcntl(pty.Master(), F_DUPFD, 0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit tight = limit;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    THandle handle = InvalidHandle;
+    const TOsError failed = layer.CreateDevice(pty.Path(), handle);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(failed, EMFILE);
+    EXPECT_EQ(handle, InvalidHandle);
+    THandle again = InvalidHandle;
+    EXPECT_EQ(layer.CreateDevice(pty.Path(), again), NoError) << "the terminal was left exclusive";
+    layer.CloseHandle(again);
 }
 
 TEST_F(PortOnPty, OpeningAndClosingLeaksNoDescriptor)

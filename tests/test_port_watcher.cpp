@@ -8,8 +8,14 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +150,45 @@ TEST(PortWatcher, ReportsOnTheThreadThatOwnsIt)
     QMetaObject::invokeMethod(watcher, [watcher] { delete watcher; }, Qt::BlockingQueuedConnection);
     thread.quit();
     thread.wait();
+}
+
+// A port that arrives while the watcher reads the list for the first time:
+// the listing is held up in a legacy port's UART type, which a pipe gives,
+// while that port becomes real and its device node appears.
+TEST(PortWatcher, APortArrivingWhileTheFirstListIsReadIsReported)
+{
+    SysfsTree tree;
+    tree.Device("platform/serial8250", "platform", "serial8250");
+    tree.Tty("ttyS9", "platform/serial8250");
+    const QString type = tree.Listing() + "/ttyS9/type";
+    ASSERT_EQ(::mkfifo(type.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(tree.Path("dev")));
+    const TPortSource source{tree.Listing(), tree.Path("dev")};
+    std::thread arrival([&] {
+        // Opened once the listing reads the pipe.
+        const int pipe = ::open(type.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
+        QFile real(tree.Path("staging/type"));
+        if (real.open(QIODevice::WriteOnly))
+            real.write("4\n");
+        real.close();
+        ::rename(real.fileName().toLocal8Bit().constData(), type.toLocal8Bit().constData());
+        QFile node(tree.Path("dev/ttyS9"));
+        node.open(QIODevice::WriteOnly);
+        // What the listing reads: no UART yet.
+        if (pipe >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(pipe, "0\n", 2);
+            ::close(pipe);
+        }
+    });
+    TPortWatcher watcher(source);
+    // Should the listing not read the pipe, the arrival is not left waiting.
+    const int reader = ::open(type.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    arrival.join();
+    if (reader >= 0)
+        ::close(reader);
+    EXPECT_TRUE(watcher.Ports().isEmpty()) << "the listing did not wait for the pipe";
+    Reports reports(watcher);
+    EXPECT_EQ(reports.WaitFor(1).join(' ').toStdString(), "+" + tree.Path("dev/ttyS9").toStdString());
 }
 
 TEST(PortWatcher, SourceThatCannotBeWatchedSaysSo)

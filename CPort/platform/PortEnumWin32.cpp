@@ -56,17 +56,32 @@ std::optional<std::vector<std::string>> ListSerialDevices(const TPortSource& sou
     if (!key.Get())
         return std::nullopt;
     std::vector<std::string> names;
+    // Value names are at most 16383 characters; a value's data is as long
+    // as the writer made it, and its buffer grows to what the key says.
     std::vector<wchar_t> valueName(16384);
     std::vector<BYTE> data(1024);
+    // A value that grows again between two reads is read again, a few
+    // times at most; any other error ends the listing, which then cannot
+    // be read (a key deleted meanwhile reads as no key).
+    constexpr int MaxTries = 4;
     for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(valueName.size());
-        DWORD type = 0;
-        DWORD size = static_cast<DWORD>(data.size());
-        const LONG result =
-            RegEnumValueW(key.Get(), index, valueName.data(), &nameLength, nullptr, &type, data.data(), &size);
+        LONG result = ERROR_MORE_DATA;
+        DWORD type = 0, size = 0;
+        for (int tries = 0; result == ERROR_MORE_DATA && tries < MaxTries; ++tries) {
+            if (size > data.size())
+                data.resize(size);
+            DWORD nameLength = static_cast<DWORD>(valueName.size());
+            size = static_cast<DWORD>(data.size());
+            result = RegEnumValueW(key.Get(), index, valueName.data(), &nameLength, nullptr, &type, data.data(),
+                                   &size);
+        }
         if (result == ERROR_NO_MORE_ITEMS)
             break;
-        if (result != ERROR_SUCCESS || type != REG_SZ)
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
+            return std::nullopt;
+        if (type != REG_SZ)
             continue;
         const std::wstring port = TextOf(data, size);
         if (!port.empty())
