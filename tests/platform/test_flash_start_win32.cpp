@@ -66,7 +66,7 @@ protected:
 
 TEST_F(FlashStart, TheFlasherIsFoundAndGetsEveryArgumentWhole)
 {
-    ASSERT_EQ(Platform::StartFlasher("", Platform::FlasherFileName, HostileLine), 0u);
+    ASSERT_EQ(Platform::StartFlasher("", Platform::FlasherFileName, HostileLine, true), 0u);
     ASSERT_EQ(WaitForSingleObject(done, static_cast<DWORD>(Patience.count())), WAIT_OBJECT_0)
         << "the stand-in flasher did not run";
     EXPECT_EQ(ReadRecord(), Recorded(HostileLine));
@@ -74,7 +74,7 @@ TEST_F(FlashStart, TheFlasherIsFoundAndGetsEveryArgumentWhole)
 
 TEST_F(FlashStart, AMissingFlasherFailsWithTheSystemsError)
 {
-    const Platform::TSystemError error = Platform::StartFlasher("", "zorbel-no-such-flasher.exe", {});
+    const Platform::TSystemError error = Platform::StartFlasher("", "zorbel-no-such-flasher.exe", {}, true);
     EXPECT_EQ(error, static_cast<Platform::TSystemError>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(Platform::SystemErrorText(error).empty());
 }
