@@ -50,16 +50,23 @@ BOOL WINAPI KeepRunning(DWORD event)
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-// Whoever started us may have left Ctrl-C ignored (a process started in a
-// new process group has it so), and the flasher would inherit that: it is
-// turned back on, and the runner keeps itself alive with a handler, which
-// children do not inherit. Done before the flasher starts, so that no key
-// pressed once it runs can end the runner first.
-void KeepRunningThroughInterrupts()
-{
-    SetConsoleCtrlHandler(nullptr, FALSE);
-    SetConsoleCtrlHandler(KeepRunning, TRUE);
-}
+// While the flasher runs. Whoever started us may have left Ctrl-C ignored
+// (a process started in a new process group has it so), and the flasher
+// would inherit that: it is turned back on, and the runner keeps itself
+// alive with a handler, which children do not inherit. Made before the
+// flasher starts, so that no key pressed once it runs can end the runner
+// first; once it has ended, Ctrl-C closes the window again.
+class TKeepRunningThroughInterrupts {
+public:
+    TKeepRunningThroughInterrupts()
+    {
+        SetConsoleCtrlHandler(nullptr, FALSE);
+        SetConsoleCtrlHandler(KeepRunning, TRUE);
+    }
+    ~TKeepRunningThroughInterrupts() { SetConsoleCtrlHandler(KeepRunning, FALSE); }
+    TKeepRunningThroughInterrupts(const TKeepRunningThroughInterrupts&) = delete;
+    TKeepRunningThroughInterrupts& operator=(const TKeepRunningThroughInterrupts&) = delete;
+};
 
 // How the flasher's run ended, as far as we could learn it.
 struct TFlasherEnd {
@@ -71,6 +78,7 @@ struct TFlasherEnd {
 // Runs the flasher in this console and waits for it.
 TFlasherEnd RunFlasher(const std::vector<std::string>& command)
 {
+    const TKeepRunningThroughInterrupts interrupts;
     const std::wstring path = Platform::WideFromUtf8(command[0]);
     std::wstring line = Platform::WideFromUtf8(
         Platform::JoinCommandLine(command[0], std::vector<std::string>(command.begin() + 1, command.end())));
@@ -126,7 +134,6 @@ int main()
         Say(FlashOutcome::Usage);
         return 2;
     }
-    KeepRunningThroughInterrupts();
     const TFlasherEnd end = RunFlasher(command);
     // The outcome and the request to close share the console's last line.
     const int exitCode = ReportOutcome(end, command[0]);

@@ -159,6 +159,15 @@ TEST_F(FlashStart, TheRunnerReportsAFlasherThatCannotStart)
         << outcome.output;
 }
 
+// The console the runner shares with the suite. A suite started without a
+// real one (Wine gives a stand-in that takes no events when the output is
+// no terminal) makes one, once: making another takes Wine seconds.
+bool SuiteConsole()
+{
+    static const bool made = GetConsoleWindow() || (FreeConsole(), AllocConsole());
+    return made;
+}
+
 // Ctrl-C or Ctrl-Break in the console while the flasher works: the flasher
 // ends as the console's default handling ends it, and the runner, still
 // there, tells that end.
@@ -166,10 +175,7 @@ class RunnerInterrupted : public FlashStart, public ::testing::WithParamInterfac
 
 TEST_P(RunnerInterrupted, TheRunnerStaysAndReportsTheFlashersEnd)
 {
-    // The runner gets the suite's console; a suite started without a usable
-    // one (Wine's stand-in for a console when its output is no terminal)
-    // makes one.
-    if (GetConsoleCP() == 0 && !(FreeConsole(), AllocConsole()))
+    if (!SuiteConsole())
         GTEST_SKIP() << "the suite has no console to send Ctrl-C in: " << Platform::SystemErrorText(GetLastError());
     // The stand-in works until the console's event ends it, or until it is
     // let go when the event cannot be sent.
