@@ -7,8 +7,11 @@
 #include "PortWatch.h"
 
 #include <algorithm>
+#include <chrono>
 
 #ifdef _WIN32
+#include "WideText.h"
+
 #include <windows.h>
 #else
 #include <poll.h>
@@ -151,9 +154,88 @@ TEST(PortWatch, EachChangeOfTheListingGivesANotice)
 
 TEST(PortWatch, AListingThatCannotBeWatchedSaysSo)
 {
-    const Platform::TPortWatch watch({PLATFORM_PORT("/nonexistent/class/tty", "SOFTWARE\\ZorbelNoSuchKey"),
+    // On Windows the key above the listing is watched: here it is missing too.
+    const Platform::TPortWatch watch({PLATFORM_PORT("/nonexistent/class/tty", "SOFTWARE\\ZorbelNoSuchKey\\SERIALCOMM"),
                                       PLATFORM_PORT("/nonexistent/dev", "")});
     EXPECT_FALSE(watch.Valid());
 }
+
+#ifdef _WIN32
+
+// Windows makes the listing's key (a volatile one) only when a driver names
+// the first port: the watch must not need it.
+class PortWatchWithoutListing : public ::testing::Test {
+protected:
+    static constexpr wchar_t Parent[] = L"SOFTWARE\\ZorbelPlatformTests\\DEVICEMAP";
+    static constexpr char Listing[] = "SOFTWARE\\ZorbelPlatformTests\\DEVICEMAP\\SERIALCOMM";
+
+    void SetUp() override
+    {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, Parent);
+        HKEY parent = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, Parent, 0, nullptr, 0, KEY_READ, nullptr, &parent, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(parent);
+    }
+    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, Parent); }
+
+    // A port as a serial driver names it: the volatile listing key made if
+    // need be, and a value for the port.
+    static void AddPort(const wchar_t* device, const wchar_t* port)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, Platform::WideFromUtf8(Listing).c_str(), 0, nullptr,
+                                  REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, device, 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
+                       static_cast<DWORD>((wcslen(port) + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+};
+
+TEST_F(PortWatchWithoutListing, TheFirstPortIsSeen)
+{
+    Platform::TPortWatch watch({Listing, ""});
+    ASSERT_TRUE(watch.Valid()) << "a missing listing key cannot be watched";
+    AddPort(L"\\Device\\Serial0", L"COM7");
+    ASSERT_TRUE(NoticeWithin(watch, 2000)) << "no notice of the first port";
+    watch.TakeChanges();
+    EXPECT_EQ(Platform::ListSerialDevices({Listing, ""}), std::vector<std::string>{"COM7"});
+    AddPort(L"\\Device\\Serial1", L"COM8");
+    EXPECT_TRUE(NoticeWithin(watch, 2000)) << "no notice of the second port: the watch was not renewed";
+}
+
+// The key above the listing goes (a test's tree, not Windows' own), and the
+// watch is renewed after a notice: the renewal fails, and is tried again
+// about a second later, until the key is back.
+TEST_F(PortWatchWithoutListing, AWatchThatCannotBeRenewedIsTriedAgain)
+{
+    Platform::TPortWatch watch({Listing, ""});
+    ASSERT_TRUE(watch.Valid());
+    ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, Parent), ERROR_SUCCESS);
+    // Windows gives a notice of the watched key going, Wine none: the
+    // component's renewal is made here either way.
+    NoticeWithin(watch, 100);
+    watch.TakeChanges();
+    // The notices are taken as the component takes them, for 2.5 s: the
+    // closed handle's last one, then a try about each second. A busy loop
+    // would give one at once after each.
+    int notices = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+    for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+        if (NoticeWithin(watch, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(end - now).count()))) {
+            ++notices;
+            watch.TakeChanges();
+        }
+    }
+    EXPECT_GE(notices, 2) << "the failed renewal was not tried again";
+    EXPECT_LE(notices, 5) << "tried again at once: a busy loop";
+    SetUp();
+    watch.TakeChanges();
+    AddPort(L"\\Device\\Serial0", L"COM7");
+    EXPECT_TRUE(NoticeWithin(watch, 2000)) << "the key came back but is not watched";
+}
+
+#endif
 
 } // namespace
