@@ -13,8 +13,9 @@ namespace {
 class TOpenKey {
 public:
     explicit TOpenKey(const std::wstring& path)
+        : result_(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key_))
     {
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS)
+        if (result_ != ERROR_SUCCESS)
             key_ = nullptr;
     }
     ~TOpenKey()
@@ -26,9 +27,11 @@ public:
     TOpenKey& operator=(const TOpenKey&) = delete;
 
     HKEY Get() const { return key_; }
+    LONG Result() const { return result_; }
 
 private:
     HKEY key_ = nullptr;
+    LONG result_;
 };
 
 // A REG_SZ value's text without the terminating NULs the writer may or may
@@ -53,8 +56,13 @@ TPortSource MachinePortSource()
 std::optional<std::vector<std::string>> ListSerialDevices(const TPortSource& source)
 {
     const TOpenKey key(WideFromUtf8(source.Listing));
-    if (!key.Get())
+    if (!key.Get()) {
+        // The machine's listing is a volatile key that the serial drivers
+        // make with their first port: without it the machine has no port.
+        if (key.Result() == ERROR_FILE_NOT_FOUND && source.Listing == MachinePortSource().Listing)
+            return std::vector<std::string>{};
         return std::nullopt;
+    }
     std::vector<std::string> names;
     // Value names are at most 16383 characters; a value's data is as long
     // as the writer made it, and its buffer grows to what the key says.
