@@ -509,6 +509,31 @@ TEST_F(WriteOnPty, AbortAndCloseEndAPendingWrite)
     port.DoneAsync(record);
 }
 
+// The far end reads only once Close has returned: whatever the port threw
+// away while closing (a purge of the output) never reaches it. A
+// pseudo-terminal takes about 18 kB unread, of which a purge leaves the 4 kB
+// already in the far end's own queue.
+TEST_F(WriteOnPty, BytesWrittenBeforeCloseReachAFarEndThatReadsAfterIt)
+{
+    struct Case {
+        const char* name;
+        TComEvents events; // none: the port runs without an event thread
+    };
+    const Case cases[] = {{"without an event thread", {}}, {"with the default events", AllComEvents}};
+    RawFarEnd();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port.SetEvents(c.events);
+        OpenWithWriteTimeout(0, 0);
+        std::string sent(12000, '\0');
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            sent[i] = static_cast<char>('a' + i % 26);
+        ASSERT_EQ(port.Write(sent.data(), static_cast<std::int32_t>(sent.size())), 12000);
+        port.Close();
+        EXPECT_EQ(ReadFarEnd(sent.size()), sent) << "Close discarded what Write had taken";
+    }
+}
+
 TEST_F(WriteOnPty, OutputLinesOfAPseudoTerminalAreSetWithoutEffect)
 {
     OpenWithWriteTimeout(0, 0);
