@@ -534,6 +534,33 @@ TEST_F(WriteOnPty, AbortAndCloseEndAPendingWrite)
     port.DoneAsync(record);
 }
 
+// The far end reads only once Close has returned: whatever the port threw
+// away while closing (a purge of the output) never reaches it. A
+// pseudo-terminal takes 11 to 14 kB unread, of which a purge leaves the 4 kB
+// already in the far end's own queue.
+TEST_F(WriteOnPty, BytesWrittenBeforeCloseReachAFarEndThatReadsAfterIt)
+{
+    struct Case {
+        const char* name;
+        TComEvents events; // none: the port runs without an event thread
+    };
+    const Case cases[] = {{"without an event thread", {}}, {"with the default events", AllComEvents}};
+    RawFarEnd();
+    std::string sent(8000, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>('a' + i % 26);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port.SetEvents(c.events);
+        OpenWithWriteTimeout(0, 2000);
+        const std::int32_t written = port.Write(sent.data(), static_cast<std::int32_t>(sent.size()));
+        ASSERT_GT(written, 6000) << "the pseudo-terminal took too little for a purge to show";
+        port.Close();
+        EXPECT_EQ(ReadFarEnd(sent.size()), sent.substr(0, static_cast<std::size_t>(written)))
+            << "Close discarded what Write had taken";
+    }
+}
+
 TEST_F(WriteOnPty, OutputLinesOfAPseudoTerminalAreSetWithoutEffect)
 {
     OpenWithWriteTimeout(0, 0);
