@@ -26,16 +26,18 @@ TAwaitedDevice IdentifyPort(const QString& port)
 {
     TAwaitedDevice device;
     device.Port = port;
-    QString name = port;
-    if (port.contains(QLatin1Char('/'))) {
-        const QFileInfo info(port);
-        device.ByPath = info.isSymLink();
-        name = QFileInfo(device.ByPath ? info.canonicalFilePath() : port).fileName();
-    }
-    device.Details.Name = name;
+    const QFileInfo info(port);
+    device.ByPath = port.contains(QLatin1Char('/')) && info.isSymLink();
+    // The listing names ports by their device nodes ("/dev/ttyUSB0"); a
+    // port may be given by its bare name, or by a link to its node.
+    const QString node = device.ByPath ? info.canonicalFilePath() : port;
+    const QString name = QFileInfo(node).fileName();
+    device.Details.Name = node;
     for (const TPortDetails& listed : ListedPorts()) {
-        if (listed.Name == name)
+        if (listed.Name == node || QFileInfo(listed.Name).fileName() == name) {
             device.Details = listed;
+            break;
+        }
     }
     return device;
 }

@@ -151,6 +151,7 @@ void TMonitorWindow::BuildControls(QLayout* rows)
     line_->setObjectName(QStringLiteral("line"));
     line_->setPlaceholderText(tr("Text to send"));
     ending_ = new QComboBox(this);
+    ending_->setObjectName(QStringLiteral("ending"));
     ending_->addItems({tr("No ending"), tr("LF"), tr("CR"), tr("CR LF")});
     ending_->setCurrentIndex(std::clamp(choices_.LineEnding, 0, 3));
     connect(ending_, &QComboBox::currentIndexChanged, this, &TMonitorWindow::RememberChoices);
