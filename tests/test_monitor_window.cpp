@@ -2,6 +2,7 @@
 // greets after its reset, and against the fake device on a port tree of the
 // test's own, where boards come and go.
 #include "EventWait.h"
+#include "FlashPanel.h"
 #include "LineLeds.h"
 #include "LogWriter.h"
 #include "MonitorWindow.h"
@@ -13,6 +14,7 @@
 
 #include <QComboBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -224,6 +226,92 @@ TEST_F(Monitor, OpensWithoutRaisingDTRWhenAskedNotToResetTheBoard)
         for (const std::uint32_t escape : device.Escapes())
             EXPECT_TRUE(!noReset || (escape != EscSetDtr && escape != EscSetRts)) << escape;
         window.ClosePort();
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The stand-in avrdude first on PATH, recording what it saw; the monitor
+// started in a folder of the test's own.
+class MonitorFlash : public Monitor {
+protected:
+    void SetUp() override
+    {
+        Monitor::SetUp();
+        oldPath_ = qgetenv("PATH");
+        oldDir_ = QDir::currentPath();
+        qputenv("PATH", QByteArray(ZORBEL_STANDIN_DIR) + ":" + oldPath_);
+        qputenv("ZORBEL_STANDIN_RECORD", QFile::encodeName(record_.filePath("record")));
+        QDir::setCurrent(work_.path());
+    }
+    void TearDown() override
+    {
+        QDir::setCurrent(oldDir_);
+        qputenv("PATH", oldPath_);
+        qunsetenv("ZORBEL_STANDIN_RECORD");
+        qunsetenv("ZORBEL_STANDIN_EXIT");
+    }
+    QStringList Record(const QString& key) const
+    {
+        QFile file(record_.filePath("record"));
+        QStringList values;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (line.startsWith(key.toUtf8() + "="))
+                    values << QString::fromLocal8Bit(line.mid(key.size() + 1));
+        }
+        return values;
+    }
+
+    QTemporaryDir work_;
+    QTemporaryDir record_;
+    QByteArray oldPath_;
+    QString oldDir_;
+};
+
+struct FlashCase {
+    const char* exit;
+    const char* verdict;
+};
+
+TEST_F(MonitorFlash, ReleasesThePortForAvrdudeAndTakesItBackForTheBoardsFirstLine)
+{
+    const std::vector<FlashCase> cases = {
+        {"0", "Mise à jour réussie — la carte répond : ZORBEL datalogger v3.0"},
+        {"1", "Échec de la mise à jour — avrdude a terminé avec le code 1"},
+    };
+    for (const FlashCase& c : cases) {
+        qputenv("ZORBEL_STANDIN_EXIT", c.exit);
+        QFile::remove(record_.filePath("record"));
+        PtyPair pty;
+        PtyBoard board(pty, "");
+        TMonitorOptions options;
+        options.Port = QString::fromStdString(pty.Path());
+        options.Flash = QStringLiteral("57600");
+        options.LogFile = work_.filePath("board.log");
+        TMonitorWindow window(options);
+        QStringList verdicts;
+        bool finished = false;
+        QObject::connect(&window, &TMonitorWindow::FlashVerdictGiven, [&](const QString& v) { verdicts << v; });
+        QObject::connect(&window.Flash(), &TFlashPanel::Finished, [&] { finished = true; });
+        ASSERT_TRUE(RunEventsUntil([&] { return finished && window.Port().Connected(); }, 20000))
+            << window.Status().toStdString() << window.Flash().Output().toStdString();
+        // The flasher could open the port: the monitor had let go of it.
+        EXPECT_EQ(Record("port"), QStringList{"opened"}) << c.exit;
+        EXPECT_EQ(Record("cwd"), QStringList{work_.path()});
+        EXPECT_TRUE(Record("arg").join(' ').contains("datalogger_new.hex")) << Record("arg").join(' ').toStdString();
+        EXPECT_EQ(window.Flash().findChild<QProgressBar*>()->value(), 100);
+        // The board restarts on its new firmware and says who it is.
+        pty.Write("ZORBEL datalogger v3.0\r\n");
+        ASSERT_TRUE(RunEventsUntil([&] { return !verdicts.isEmpty(); }, 20000)) << c.exit;
+        RunEventsFor(100);
+        EXPECT_EQ(verdicts, QStringList{QString::fromUtf8(c.verdict)});
+        EXPECT_TRUE(window.Status().contains(QString::fromUtf8(c.verdict)));
+        QFile log(options.LogFile);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("--- ") + QString::fromUtf8(c.verdict)));
     }
 }
 

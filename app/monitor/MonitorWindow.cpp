@@ -1,6 +1,7 @@
 #include "MonitorWindow.h"
 
 #include "ComComboBox.h"
+#include "FlashPanel.h"
 #include "LineLeds.h"
 #include "LogWriter.h"
 #include "Sender.h"
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -23,6 +25,9 @@ namespace {
 constexpr std::array<TComProperty, 6> SelectorProperties = {cpPort,     cpBaudRate, cpDataBits,
                                                             cpParity,   cpStopBits, cpFlowControl};
 constexpr std::array<const char*, 6> SelectorLabels = {"Port", "Speed", "Data bits", "Parity", "Stop bits", "Flow"};
+
+// How long a flashed board has to say its first line.
+constexpr int AnswerMs = 15000;
 
 // How long a break holds the line in the spacing state.
 constexpr int BreakMs = 250;
@@ -53,7 +58,8 @@ QPushButton* Button(const QString& text, const QString& name, QWidget* parent)
 TMonitorWindow::TMonitorWindow(const TMonitorOptions& options, Comm::TCommLayer& layer, QWidget* parent)
     : QWidget(parent), port_(nullptr, layer), model_(new TStreamModel(this)), view_(new TStreamView(this)),
       log_(new TLogWriter(this)), sender_(new TSender(port_, this)), waiter_(new TDeviceWaiter(this)),
-      leds_(new TLineLeds(this)), status_(new QLabel(this))
+      leds_(new TLineLeds(this)), status_(new QLabel(this)), flash_(new TFlashPanel(this)),
+      startDir_(QDir::currentPath()), answerTimer_(new QTimer(this))
 {
     setWindowTitle(tr("ZORBEL monitor"));
     port_.setObjectName(QStringLiteral("ComPort"));
@@ -65,6 +71,7 @@ TMonitorWindow::TMonitorWindow(const TMonitorOptions& options, Comm::TCommLayer&
     auto* rows = new QVBoxLayout(this);
     BuildControls(rows);
     rows->addWidget(view_, 1);
+    rows->addWidget(flash_);
     rows->addWidget(status_);
     status_->setObjectName(QStringLiteral("status"));
     status_->setWordWrap(true);
@@ -83,7 +90,22 @@ TMonitorWindow::TMonitorWindow(const TMonitorOptions& options, Comm::TCommLayer&
         SetStatus(error.isEmpty() ? tr("File sent.") : tr("The file was not sent whole: %1").arg(error));
         UpdateButtons();
     });
+    flash_->SetSpeed(choices_.FlashSpeed);
+    connect(flash_, &TFlashPanel::FlashRequested, this, &TMonitorWindow::StartFlash);
+    connect(flash_, &TFlashPanel::Finished, this, &TMonitorWindow::FlashFinished);
+    answerTimer_->setSingleShot(true);
+    answerTimer_->setInterval(AnswerMs);
+    connect(answerTimer_, &QTimer::timeout, this, [this] { GiveVerdict(nullptr); });
+    connect(model_, &TStreamModel::LinesEnded, this, [this] {
+        if (awaitingAnswer_ && model_->FirstLine()) {
+            const QString line = *model_->FirstLine();
+            GiveVerdict(&line);
+        }
+    });
     ApplyOptions(options);
+    flashOnOpen_ = options.Flash;
+    if (!flashOnOpen_.isEmpty())
+        flash_->SetSpeed(flashOnOpen_);
     UpdateButtons();
     if (!options.Port.isEmpty())
         QMetaObject::invokeMethod(this, &TMonitorWindow::OpenPort, Qt::QueuedConnection);
@@ -235,6 +257,10 @@ bool TMonitorWindow::OpenPort()
 {
     if (port_.Connected())
         return true;
+    if (flash_->Running()) {
+        SetStatus(tr("The port is lent to avrdude until the flash is over."));
+        return false;
+    }
     waiter_->Stop();
     ApplyResetChoice();
     leds_->Clear();
@@ -248,11 +274,17 @@ bool TMonitorWindow::OpenPort()
     SetStatus(tr("Open: %1 at %2 baud").arg(port_.Port(), SpeedText(port_)));
     RememberChoices();
     UpdateButtons();
+    if (!flashOnOpen_.isEmpty()) {
+        flashOnOpen_.clear();
+        QMetaObject::invokeMethod(this, &TMonitorWindow::StartFlash, Qt::QueuedConnection);
+    }
     return true;
 }
 
 void TMonitorWindow::ClosePort()
 {
+    awaitingAnswer_ = false;
+    answerTimer_->stop();
     reconnecting_ = false;
     waiter_->Stop();
     sender_->Cancel();
@@ -338,6 +370,74 @@ void TMonitorWindow::DeviceFound(const QString& port)
     emit Reconnected(port);
 }
 
+bool TMonitorWindow::StartFlash()
+{
+    if (flash_->Running() || port_.Port().isEmpty())
+        return false;
+    // The flasher needs the port to itself: the monitor lets go of it, and
+    // of any wait for it, until the flash is over.
+    reconnecting_ = false;
+    waiter_->Stop();
+    sender_->Cancel();
+    awaitingAnswer_ = false;
+    answerTimer_->stop();
+    const QString port = port_.Port();
+    port_.Close();
+    Note(tr("FLASH at %1: %2 released for avrdude").arg(flash_->Speed(), port));
+    QString error;
+    if (!flash_->Start(port, startDir_, &error)) {
+        const QString verdict = tr("Échec de la mise à jour — avrdude n'a pas démarré : %1").arg(error);
+        OpenPort();
+        Note(verdict);
+        SetStatus(verdict);
+        emit FlashVerdictGiven(verdict);
+        return false;
+    }
+    choices_.FlashSpeed = flash_->Speed();
+    SetStatus(tr("Flashing %1 at %2...").arg(port, flash_->Speed()));
+    UpdateButtons();
+    return true;
+}
+
+void TMonitorWindow::FlashFinished(int exitStatus, bool normalExit)
+{
+    const bool good = normalExit && exitStatus == 0;
+    if (!good) {
+        // The failure's numbers are the flasher's own.
+        const QString verdict = FlashVerdict(exitStatus, normalExit, nullptr);
+        OpenPort();
+        Note(verdict);
+        SetStatus(verdict);
+        emit FlashVerdictGiven(verdict);
+        return;
+    }
+    // The board starts its new firmware: the same device is opened again at
+    // the monitor's speed, and its first line is the answer.
+    model_->MarkFirstLine();
+    awaitingAnswer_ = true;
+    answerTimer_->start();
+    if (!OpenPort()) {
+        // A board on USB may come back under a new name after the flash.
+        lostAt_ = QDateTime::currentDateTime();
+        reconnecting_ = true;
+        waiter_->Wait(device_);
+        SetStatus(tr("Waiting for %1...").arg(AwaitedText(device_)));
+    }
+    UpdateButtons();
+}
+
+void TMonitorWindow::GiveVerdict(const QString* firstLine)
+{
+    if (!awaitingAnswer_)
+        return;
+    awaitingAnswer_ = false;
+    answerTimer_->stop();
+    const QString verdict = FlashVerdict(0, true, firstLine);
+    Note(verdict);
+    SetStatus(verdict);
+    emit FlashVerdictGiven(verdict);
+}
+
 void TMonitorWindow::Note(const QString& text)
 {
     model_->Note(text, QDateTime::currentDateTime());
@@ -362,6 +462,8 @@ void TMonitorWindow::UpdateButtons()
         w->setEnabled(open);
     rts_->setEnabled(open && port_.FlowControl().ControlRTS() != rtsHandshake);
     sendFile_->setEnabled(open && !sender_->SendingFile());
+    open_->setEnabled(!open && !flash_->Running());
+    flash_->SetFlashEnabled(!flash_->Running() && !port_.Port().isEmpty());
 }
 
 void TMonitorWindow::SetTimestamps(bool on)
@@ -382,6 +484,7 @@ void TMonitorWindow::RememberChoices()
     choices_.Hex = hex_->isChecked();
     choices_.NoReset = noReset_->isChecked();
     choices_.LineEnding = ending_->currentIndex();
+    choices_.FlashSpeed = flash_->Speed();
     StoreMonitorSettings(port_, choices_);
 }
 

@@ -21,7 +21,9 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class TComComboBox;
+class TFlashPanel;
 class TLineLeds;
 class TLogWriter;
 class TSender;
@@ -46,6 +48,11 @@ public:
     bool SendHex(const QString& text);
     void SetTimestamps(bool on);
     void SetHexVisible(bool on);
+    // The FLASH action: releases the port, runs avrdude with the speed
+    // chosen, then opens the same board again and waits for its first line.
+    // False, the reason shown, when the flash could not start.
+    bool StartFlash();
+    TFlashPanel& Flash() const { return *flash_; }
 
     TCustomComPort& Port() { return port_; }
     TStreamView& View() const { return *view_; }
@@ -58,6 +65,8 @@ public:
 signals:
     // The port was opened again after it vanished.
     void Reconnected(const QString& port);
+    // One per flash, as shown and logged.
+    void FlashVerdictGiven(const QString& verdict);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -79,6 +88,8 @@ private:
     void SaveAll();
     void SendFile();
     void SendBreak();
+    void FlashFinished(int exitStatus, bool normalExit);
+    void GiveVerdict(const QString* firstLine);
 
     TCustomComPort port_;
     TMonitorChoices choices_;
@@ -109,4 +120,12 @@ private:
     bool reconnecting_ = false;
     QDateTime lostAt_;
     std::vector<char> readBuffer_;
+    TFlashPanel* flash_;
+    // avrdude runs in the folder the monitor was started in, where the
+    // firmware images are.
+    QString startDir_;
+    QString flashOnOpen_;
+    // After a good flash: the board's first line is awaited, a bounded time.
+    bool awaitingAnswer_ = false;
+    QTimer* answerTimer_;
 };
