@@ -86,3 +86,38 @@ QString PortDetailsText(const TPortDetails& Port)
         return Port.Manufacturer;
     return description + QStringLiteral(" \u2014 ") + Port.Manufacturer;
 }
+
+namespace {
+
+// An id unknown on either side tells nothing.
+bool SameNumber(int a, int b)
+{
+    return a < 0 || b < 0 || a == b;
+}
+
+} // namespace
+
+bool SameDevice(const TPortDetails& wanted, const TPortDetails& port)
+{
+    if (!wanted.SerialNumber.isEmpty() && !port.SerialNumber.isEmpty())
+        return wanted.SerialNumber == port.SerialNumber && SameNumber(wanted.VendorId, port.VendorId) &&
+               SameNumber(wanted.ProductId, port.ProductId);
+    if (!wanted.Location.isEmpty() && !port.Location.isEmpty())
+        return wanted.Location == port.Location;
+    return wanted.Name.compare(port.Name, Qt::CaseInsensitive) == 0;
+}
+
+qsizetype FindSameDevice(const QList<TPortDetails>& Ports, const TPortDetails& wanted)
+{
+    qsizetype found = -1;
+    int matches = 0;
+    for (qsizetype i = 0; i < Ports.size(); ++i) {
+        if (!SameDevice(wanted, Ports[i]))
+            continue;
+        if (Ports[i].Name.compare(wanted.Name, Qt::CaseInsensitive) == 0)
+            return i;
+        found = i;
+        ++matches;
+    }
+    return matches == 1 ? found : -1;
+}

@@ -32,3 +32,17 @@ void GetComPortDetails(QList<TPortDetails>& Ports, const TPortSource& Source);
 // ("USB serial port", "Built-in serial port", "Bluetooth link"); the
 // label is only shown, never stored in the details.
 QString PortDetailsText(const TPortDetails& Port);
+
+// Whether port has the same device behind it as wanted: a serial number
+// known on both sides decides (with the USB ids where both are known), else
+// a USB location known on both sides, else the name (without regard to
+// case). A board that resets or is plugged in again may come back under
+// another name, while a different board may take the old one: what is
+// behind the name tells them apart where it is known.
+bool SameDevice(const TPortDetails& wanted, const TPortDetails& port);
+
+// The index in Ports of the port with the same device behind it as wanted,
+// or -1. A port of that device under wanted's own name is taken first; a
+// device listed twice (one adapter with two ports) is told apart by its
+// name, and without it none is taken.
+qsizetype FindSameDevice(const QList<TPortDetails>& Ports, const TPortDetails& wanted);

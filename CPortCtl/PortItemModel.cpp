@@ -1,28 +1,5 @@
 #include "PortItemModel.h"
 
-namespace {
-
-// An id unknown on either side tells nothing.
-bool SameNumber(int a, int b)
-{
-    return a < 0 || b < 0 || a == b;
-}
-
-// A board that resets or is plugged in again may come back under another
-// name, while a different board may take the old one: what is behind the
-// name tells them apart where it is known.
-bool SameDevice(const TPortDetails& wanted, const TPortDetails& port)
-{
-    if (!wanted.SerialNumber.isEmpty() && !port.SerialNumber.isEmpty())
-        return wanted.SerialNumber == port.SerialNumber && SameNumber(wanted.VendorId, port.VendorId) &&
-               SameNumber(wanted.ProductId, port.ProductId);
-    if (!wanted.Location.isEmpty() && !port.Location.isEmpty())
-        return wanted.Location == port.Location;
-    return wanted.Name.compare(port.Name, Qt::CaseInsensitive) == 0;
-}
-
-} // namespace
-
 void TPortItemModel::SetPorts(const QList<TPortDetails>& ports)
 {
     ports_.clear();
@@ -51,16 +28,8 @@ QVariant TPortItemModel::data(const QModelIndex& index, int role) const
 
 int TPortItemModel::RowOfPort(const TPortDetails& port) const
 {
-    int found = -1;
-    int matches = 0;
-    for (int row = 0; row < rowCount(); ++row) {
-        const TPortDetails listed = PortAt(row);
-        if (!SameDevice(port, listed))
-            continue;
-        if (listed.Name.compare(port.Name, Qt::CaseInsensitive) == 0)
-            return row;
-        found = row;
-        ++matches;
-    }
-    return matches == 1 ? found : -1;
+    QList<TPortDetails> listed;
+    for (int row = 0; row < rowCount(); ++row)
+        listed.append(PortAt(row));
+    return static_cast<int>(FindSameDevice(listed, port));
 }

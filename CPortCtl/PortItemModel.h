@@ -23,11 +23,8 @@ public:
     void SetPorts(const QList<TPortDetails>& ports);
     // What is behind the entry at row; a bare name when nothing is known.
     TPortDetails PortAt(int row) const;
-    // The row of the entry with the same device behind it as port, or -1.
-    // A serial number known on both sides decides, else a USB location
-    // known on both sides, else the name; a device listed twice (one
-    // adapter with two ports) is told apart by its name, and without it
-    // none is taken.
+    // The row of the entry with the same device behind it as port, or -1,
+    // by the rule of FindSameDevice.
     int RowOfPort(const TPortDetails& port) const;
 
     QVariant data(const QModelIndex& index, int role) const override;

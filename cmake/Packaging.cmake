@@ -18,7 +18,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware update tool for the ZORBEL data 
 set(CPACK_PACKAGE_DESCRIPTION
   "Updates the firmware of a ZORBEL data logger through its serial boot loader
 with avrdude, tells which port and speed the boot loader listens at
-(zorbel-probe), and carries the serial port component and its selector as
+(zorbel-probe), shows what the board says on its serial port
+(zorbel-monitor), and carries the serial port component and its selector as
 static libraries with their headers and CMake package (ZorbelSerial).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -17,12 +17,14 @@ for f in bin/zorbel-flash bin/zorbel-probe libexec/zorbel-flash/zorbel-flash-run
          share/applications/zorbel-flash.desktop share/icons/hicolor/32x32/apps/zorbel-flash.xpm \
          include/ZorbelSerial/ComPort.h include/ZorbelSerial/platform/CommLayer.h \
          include/ZorbelSerial/ComComboBox.h include/ZorbelSerial/ComPortDetails.h \
-         include/ZorbelSerial/PortWatcher.h share/man/man1/zorbel-flash.1.gz share/man/man1/zorbel-probe.1.gz; do
+         include/ZorbelSerial/PortWatcher.h share/man/man1/zorbel-flash.1.gz share/man/man1/zorbel-probe.1.gz \
+         bin/zorbel-monitor share/applications/zorbel-monitor.desktop \
+         share/icons/hicolor/32x32/apps/zorbel-monitor.xpm share/man/man1/zorbel-monitor.1.gz; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
 done
 # man finds both pages where they were installed, and they read without
 # formatting warnings.
-for page in zorbel-flash zorbel-probe; do
+for page in zorbel-flash zorbel-probe zorbel-monitor; do
   found=$(MANPATH="$prefix/share/man" man -w "$page" 2>/dev/null) || fail "man does not find $page"
   [ "$found" = "$prefix/share/man/man1/$page.1.gz" ] || fail "man finds $page at $found"
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$found" 2>&1 >/dev/null)
@@ -34,9 +36,15 @@ for internal in CommLinux.h RxQueue.h UniqueFd.h InterruptibleWait.h TermiosMapp
                 ComThread.h OwnerCallQueue.h SafeFileWrite.h; do
   if find "$prefix/include" -name "$internal" | grep -q .; then fail "internal header $internal was installed"; fi
 done
-desktop-file-validate "$prefix/share/applications/zorbel-flash.desktop" || fail "the desktop entry is not valid"
-grep -q '^Categories=Development;Electronics;$' "$prefix/share/applications/zorbel-flash.desktop" \
-  || fail "the desktop entry's categories"
+for program in zorbel-flash zorbel-monitor; do
+  desktop-file-validate "$prefix/share/applications/$program.desktop" || fail "the desktop entry of $program is not valid"
+  grep -q '^Categories=Development;Electronics;$' "$prefix/share/applications/$program.desktop" \
+    || fail "the desktop entry's categories of $program"
+done
+# The installed monitor runs, and refuses a wrong option as its page says.
+"$prefix/bin/zorbel-monitor" --help | grep -q -- '--no-reset' || fail "zorbel-monitor --help"
+status=0; "$prefix/bin/zorbel-monitor" --bogus 2>/dev/null || status=$?
+[ "$status" = 2 ] || fail "zorbel-monitor with a wrong option exited $status, not 2"
 
 cmake -S "$source/tests/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
       -DZORBEL_README="$source/README.md" >/dev/null || fail "the consumer project did not configure"

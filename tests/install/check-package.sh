@@ -22,7 +22,9 @@ files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/zorbel-flash ./usr/bin/zorbel-probe ./usr/libexec/zorbel-flash/zorbel-flash-run \
          ./usr/share/applications/zorbel-flash.desktop ./usr/share/icons/hicolor/32x32/apps/zorbel-flash.xpm \
          ./usr/include/ZorbelSerial/ComPort.h ./usr/share/man/man1/zorbel-flash.1.gz \
-         ./usr/share/man/man1/zorbel-probe.1.gz; do
+         ./usr/share/man/man1/zorbel-probe.1.gz ./usr/bin/zorbel-monitor \
+         ./usr/share/applications/zorbel-monitor.desktop ./usr/share/icons/hicolor/32x32/apps/zorbel-monitor.xpm \
+         ./usr/share/man/man1/zorbel-monitor.1.gz; do
   echo "$files" | grep -qx "$f" || fail "$f is not in the package"
 done
 echo "$files" | grep -q 'ZorbelSerialConfig.cmake$' || fail "the CMake package is not in the package"
