@@ -5,6 +5,7 @@
 #include "FlashProgress.h"
 #include "FlashSession.h"
 #include "PtyPair.h"
+#include "PtyProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
@@ -223,6 +225,10 @@ TEST_F(FlashSessionRun, RunsTheSevenPiecesInTheWorkingFolderOnATerminalOfItsOwn)
         finished.reset();
         ASSERT_TRUE(Start(c.speed));
         EXPECT_TRUE(session.IsRunning());
+        QString busy;
+        EXPECT_FALSE(session.Start(QString::fromStdString(board.Path()), c.speed, workDir.path(), &busy))
+            << "one flasher at a time";
+        EXPECT_EQ(busy, QString::fromLocal8Bit(std::strerror(EBUSY)));
         ASSERT_TRUE(WaitFinished()) << "the flasher never finished at " << c.speed.toStdString();
         EXPECT_FALSE(session.IsRunning());
         const QStringList expected = {"-c", "arduino", "-p", "m328p", "-P", QString::fromStdString(board.Path()),
@@ -361,4 +367,34 @@ TEST_F(FlashSessionRun, DestroyingTheSessionEndsAndCollectsARunningFlasher)
         EXPECT_EQ(::kill(pid, 0), -1) << hold;
         EXPECT_EQ(errno, ESRCH) << hold;
     }
+}
+
+// Below the session, as it runs where the kernel has no process
+// descriptors: the output ends (EIO on the terminal, once all of it was
+// read) when the program ends, and then the program can be collected.
+TEST_F(FlashSessionRun, TheEndOfOutputIsTheProgramsEndAndItsStatusFollows)
+{
+    qputenv("ZORBEL_STANDIN_EXIT", "5");
+    TPtyProcess process;
+    const TPtyStartError failure =
+        process.Start("avrdude", {"-P", board.Path()}, QFile::encodeName(workDir.path()).toStdString());
+    ASSERT_EQ(failure.step, TPtyStartStep::None) << failure.error;
+    ASSERT_TRUE(process.Running());
+    QByteArray printed;
+    long n = 0;
+    while (n >= 0) {
+        pollfd ready {process.OutputHandle(), POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 20000), 1) << "no output nor its end";
+        char buffer[256];
+        n = process.Read(buffer, sizeof buffer);
+        if (n > 0)
+            printed.append(buffer, n);
+    }
+    EXPECT_TRUE(printed.endsWith("avrdude done.  Thank you.\n\n")) << printed.toStdString();
+    EXPECT_FALSE(printed.contains("\r\n")) << "the terminal changed the program's line ends";
+    TPtyExit exit;
+    ASSERT_TRUE(process.Collect(true, exit));
+    EXPECT_EQ(exit.status, 5);
+    EXPECT_TRUE(exit.normal);
+    EXPECT_FALSE(process.Running());
 }

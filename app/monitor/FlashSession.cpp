@@ -176,16 +176,20 @@ void TFlashSession::EndOfOutput()
 
 void TFlashSession::CollectExit()
 {
+    // Quiet before the descriptor it watches closes with the collection;
+    // deleted later, as this runs inside its own signal.
+    exitNotifier_->setEnabled(false);
     TPtyExit exit;
-    if (!process_ || !process_->Collect(false, exit))
+    if (!process_->Collect(false, exit)) {
+        exitNotifier_->setEnabled(true);
         return;
+    }
+    exitNotifier_->deleteLater();
+    exitNotifier_ = nullptr;
     exited_ = true;
     exitStatus_ = exit.status;
     normalExit_ = exit.normal;
     killTimer_.stop();
-    exitNotifier_->setEnabled(false);
-    exitNotifier_->deleteLater();
-    exitNotifier_ = nullptr;
     // What it printed last is still on its way through the terminal.
     if (!outputEnded_)
         outputTimer_.start(OutputAfterExitMs);
@@ -198,8 +202,6 @@ void TFlashSession::FinishWhenDone()
         return;
     killTimer_.stop();
     outputTimer_.stop();
-    delete exitNotifier_;
-    exitNotifier_ = nullptr;
     process_.reset();
     // Last: a receiver may start the next session straight away.
     emit Finished(exitStatus_, normalExit_);

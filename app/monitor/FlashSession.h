@@ -14,6 +14,9 @@ class TPtyProcess;
 // One run of the flasher for the monitor: avrdude with the tool's own
 // command line, on a pseudo-terminal so that it draws its progress, its
 // output read line by line as it comes and its progress bar read as numbers.
+// The bars of avrdude 6.x and 7.x are read (FlashProgress.h). A session may be
+// started again once it finished; one that is to go away from inside one of
+// its own signals goes with deleteLater.
 class TFlashSession : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +29,7 @@ public:
     // "28800" datalogger_old.hex) in workingDir. False, with the system's
     // text in *error, when it cannot start.
     bool Start(const QString& port, const QString& speed, const QString& workingDir, QString* error);
+    // From a successful Start until Finished is emitted.
     bool IsRunning() const;
     // Asks the flasher to end; killed if it has not after a bound. Finished
     // follows as for any end.
