@@ -2,7 +2,8 @@
 // records the arguments its C runtime split from the command line (what
 // the real flasher would get) in the file ZORBEL_STANDIN_RECORD names, each
 // as "<length>:<bytes>", signals the event ZORBEL_STANDIN_DONE names, and
-// exits with ZORBEL_STANDIN_EXIT (0 by default).
+// exits with ZORBEL_STANDIN_EXIT (0 by default). With ZORBEL_STANDIN_FOLDER
+// it first writes the folder it was started in to that file.
 
 #include "WideText.h"
 
@@ -28,6 +29,20 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string argument = Platform::Utf8FromWide(argv[i]);
         record += std::to_string(argument.size()) + ":" + argument;
+    }
+    // The folder it was started in, when asked.
+    const std::wstring folderRecord = Variable(L"ZORBEL_STANDIN_FOLDER");
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD folderLength = GetCurrentDirectoryW(MAX_PATH, folder);
+    if (!folderRecord.empty() && folderLength > 0 && folderLength < MAX_PATH) {
+        const std::string text = Platform::Utf8FromWide(std::wstring_view(folder, folderLength));
+        const HANDLE file = CreateFileW(folderRecord.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            CloseHandle(file);
+        }
     }
     const HANDLE file = CreateFileW(Variable(L"ZORBEL_STANDIN_RECORD").c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The Windows window, the real 32-bit zorbel-flash.exe, under 32-bit Wine
+# on a virtual X display: its title and size; the port list holding the
+# prefix's COM ports (links to pseudo-terminals) in order, the first
+# chosen; keyboard alone picking a port and 57600 and pressing FLASH; a
+# missing flasher giving one message box with the system's text; a stand-in
+# avrdude.exe receiving the exact arguments in the folder the tool was
+# started in; ports coming and going while the window is open.
+#   tests/win32/window-tests.sh BUILD_DIR   (an i686 Windows build)
+set -euo pipefail
+build=$(realpath "$1")
+bin="$build/bin"
+probe="$build/tests/win32/window-probe.exe"
+standin="$build/tests/platform/avrdude.exe"
+
+failures=0
+check() { # what, expected, actual
+  if [ "$2" == "$3" ]; then
+    echo "ok   $1"
+  else
+    echo "FAIL $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Bounded waits for what the tool does on its own time.
+wait_for() { # seconds, command...
+  local seconds=$1
+  shift
+  timeout "$seconds" bash -c "until $*; do sleep 0.2; done"
+}
+
+echo "== The executable =="
+check "zorbel-flash.exe is PE32" "PE32 executable (GUI) Intel 80386, for MS Windows" \
+  "$(file -b "$bin/zorbel-flash.exe" | sed 's/, [0-9]* sections//')"
+dlls=$(i686-w64-mingw32-objdump -p "$bin/zorbel-flash.exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+check "only system DLLs" "ADVAPI32.DLL COMCTL32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL USER32.DLL " "$dlls"
+
+echo "== A 32-bit Wine prefix on a virtual display =="
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 20 "[ -s '$work/display' ]"
+export DISPLAY=":$(cat "$work/display")"
+export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+mkdir -p "$WINEPREFIX"
+wineserver --persistent >/dev/null 2>&1
+wineboot --init >/dev/null 2>&1
+# Without a window manager nobody offers Wine the focus: the X focus itself
+# activates its windows.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseTakeFocus /d N /f >/dev/null 2>&1
+
+# COM3 and COM10 beside Wine's own COM1, each a pseudo-terminal; the list's
+# order is the locale's text order: COM1, COM10, COM3.
+socat pty,raw,echo=0,link="$work/pty-a" pty,raw,echo=0,link="$work/pty-b" &
+pids+=($!)
+socat pty,raw,echo=0,link="$work/pty-c" pty,raw,echo=0,link="$work/pty-d" &
+pids+=($!)
+wait_for 10 "[ -e '$work/pty-b' ] && [ -e '$work/pty-d' ]"
+add_port() { # name, pseudo-terminal
+  ln -sfn "$(readlink "$2")" "$WINEPREFIX/dosdevices/${1,,}"
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Zorbel$1" /d "$1" /f >/dev/null 2>&1
+}
+remove_port() { # name
+  rm -f "$WINEPREFIX/dosdevices/${1,,}"
+  wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Zorbel$1" /f >/dev/null 2>&1
+}
+add_port COM3 "$work/pty-a"
+add_port COM10 "$work/pty-b"
+
+# The tool in a folder with a space and a non-ASCII letter, started from
+# another such folder, where the images would be.
+tool_dir="$WINEPREFIX/drive_c/Outils Zorbel é"
+start_dir="$WINEPREFIX/drive_c/Mes données"
+mkdir -p "$tool_dir" "$start_dir"
+cp "$bin/zorbel-flash.exe" "$bin/zorbel-flash-run.exe" "$tool_dir/"
+export ZORBEL_STANDIN_RECORD='C:\record.txt' ZORBEL_STANDIN_FOLDER='C:\folder.txt'
+record="$WINEPREFIX/drive_c/record.txt"
+folder="$WINEPREFIX/drive_c/folder.txt"
+(cd "$start_dir" && exec wine 'C:\Outils Zorbel é\zorbel-flash.exe') >/dev/null 2>&1 &
+
+echo "== The window =="
+window=$(timeout 60 xdotool search --sync --name '^ZORBEL DATALOGGER FLASH$' | head -1)
+check "title read from X" "ZORBEL DATALOGGER FLASH" "$(xdotool getwindowname "$window")"
+geometry=$(xwininfo -id "$window" | sed -n 's/.*Width: //p;s/.*Height: //p' | tr '\n' ' ')
+check "client size read from X" "572 328 " "$geometry"
+placement=$(wine "$probe" window | tr -d '\r')
+check "outer size and place" "outer: 580x355 at 307,224" "$(sed -n 's/^outer/outer/p' <<<"$placement")"
+check "port and speed lists" "speeds: 57600 28800|ports: *COM1 COM10 COM3" \
+  "$(wine "$probe" lists | tr -d '\r' | paste -sd'|')"
+
+echo "== Keyboard alone: a port, 57600, FLASH without a flasher =="
+xdotool windowfocus --sync "$window"
+# The focus starts on FLASH: Tab to the speeds, Down to 57600, Tab to the
+# ports, Down to COM10, Tab back to FLASH, space presses it.
+xdotool key --delay 100 Tab Down Tab Down Tab space
+timeout 30 xdotool search --sync --name '^zorbel-flash$' >/dev/null
+check "one message box with the system's text" "boxes: 1|text: File not found" \
+  "$(wine "$probe" messages | tr -d '\r' | paste -sd'|')"
+check "the choices stay" "speeds: *57600 28800|ports: COM1 *COM10 COM3" \
+  "$(wine "$probe" lists | tr -d '\r' | paste -sd'|')"
+
+echo "== FLASH with a flasher beside the tool =="
+cp "$standin" "$tool_dir/avrdude.exe"
+wait_for 10 "! xdotool search --name '^zorbel-flash$' >/dev/null"
+xdotool windowfocus --sync "$window"
+xdotool key space
+wait_for 30 "[ -s '$record' ]" || true
+check "the flasher's arguments" "2:-c7:arduino2:-p5:m328p2:-P5:COM102:-b5:576002:-U28:flash:w:datalogger_new.hex:i" \
+  "$(cat "$record")"
+check "the folder the tool was started in" 'C:\Mes données' "$(cat "$folder")"
+rm -f "$record"
+# The flasher's console has the focus: the focus moves to the window again
+# (through the console, for X to tell Wine), back to the control that had it.
+xdotool windowfocus --sync "$(xdotool search --name 'zorbel-flash-run' | head -1)"
+xdotool windowfocus --sync "$window"
+xdotool key space
+wait_for 30 "[ -s '$record' ]" || true
+check "a second press starts a second flasher" "yes" "$([ -s "$record" ] && echo yes)"
+
+echo "== Ports that come and go =="
+lists_show() { # expected ports line
+  wait_for 20 "wine '$probe' lists | tr -d '\r' | grep -qxF '$1'" || true
+  wine "$probe" lists | tr -d '\r' | grep '^ports:'
+}
+add_port COM4 "$work/pty-c"
+check "a new port appears, the choice stays" "ports: COM1 *COM10 COM3 COM4" "$(lists_show "ports: COM1 *COM10 COM3 COM4")"
+remove_port COM10
+check "a vanished choice is awaited" "ports: COM1 COM3 COM4" "$(lists_show "ports: COM1 COM3 COM4")"
+add_port COM10 "$work/pty-b"
+check "the returning port is chosen again" "ports: COM1 *COM10 COM3 COM4" \
+  "$(lists_show "ports: COM1 *COM10 COM3 COM4")"
+
+echo "== $failures failure(s) =="
+[ "$failures" -eq 0 ]
