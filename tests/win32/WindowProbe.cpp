@@ -5,6 +5,7 @@
 //   window-probe lists     each list's entries, the chosen one marked "*"
 //   window-probe messages  the tool's open message boxes, each one's text;
 //                          then closes them
+//   window-probe close     asks the tool's window to close
 #include "WideText.h"
 
 #include <windows.h>
@@ -119,6 +120,10 @@ int wmain(int argc, wchar_t** argv)
         return Lists();
     if (command == L"window")
         return Placement();
+    if (command == L"close") {
+        const HWND tool = FindWindowW(L"ZorbelFlashWindow", nullptr);
+        return tool && PostMessageW(tool, WM_CLOSE, 0, 0) ? 0 : 2;
+    }
     if (command == L"messages")
         return Messages();
     return 1;

@@ -5,8 +5,10 @@
 # chosen; keyboard alone picking a port and 57600 and pressing FLASH; a
 # missing flasher giving one message box with the system's text; a stand-in
 # avrdude.exe receiving the exact arguments in the folder the tool was
-# started in; ports coming and going while the window is open.
-#   tests/win32/window-tests.sh BUILD_DIR   (an i686 Windows build)
+# started in; ports coming and going while the window is open; the
+# portable zip; the installer, silent, for all users and for the current
+# user: the installed tool starts, the uninstaller leaves nothing.
+#   tests/win32/window-tests.sh BUILD_DIR   (an i686 Windows build, packed by cpack)
 set -euo pipefail
 build=$(realpath "$1")
 bin="$build/bin"
@@ -50,7 +52,11 @@ Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" >/dev/n
 pids+=($!)
 wait_for 20 "[ -s '$work/display' ]"
 export DISPLAY=":$(cat "$work/display")"
-export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+# Wine links the user's documents to the home folder: one of the test's own. Its
+# copies of Start-menu entries for the Linux desktop are not made.
+export HOME="$work/home"
+mkdir -p "$HOME"
+export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" LC_ALL=C.UTF-8
 mkdir -p "$WINEPREFIX"
 wineserver --persistent >/dev/null 2>&1
 wineboot --init >/dev/null 2>&1
@@ -138,6 +144,51 @@ check "a vanished choice is awaited" "ports: COM1 COM3 COM4" "$(lists_show "port
 add_port COM10 "$work/pty-b"
 check "the returning port is chosen again" "ports: COM1 *COM10 COM3 COM4" \
   "$(lists_show "ports: COM1 *COM10 COM3 COM4")"
+
+echo "== The installer, silent, for all users and for the current user =="
+wine "$probe" close
+wait_for 30 "! xdotool search --name '^ZORBEL DATALOGGER FLASH$' >/dev/null" || true
+check "the window closes" "" "$(xdotool search --name '^ZORBEL DATALOGGER FLASH$' || true)"
+installer=$(ls "$build"/zorbel-flash-*-win32.exe)
+check "the portable zip" "README.txt zorbel-flash-run.exe zorbel-flash.exe " \
+  "$(unzip -Z1 "$build"/zorbel-flash-*-win32.zip | sort | tr '\n' ' ')"
+# Whatever the installer leaves: files named after the tool (but the test's
+# own folder) and its uninstall key.
+leftovers() {
+  find "$WINEPREFIX/drive_c" "$HOME" -iname '*zorbel*' -not -path "$tool_dir*" | sort
+  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\zorbel-flash' >/dev/null 2>&1 && echo "all users key"
+  wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\zorbel-flash' >/dev/null 2>&1 && echo "user key"
+  true
+}
+before=$(leftovers)
+for mode in AllUsers CurrentUser; do
+  wine "$installer" /S /$mode >/dev/null 2>&1 || true
+  if [ $mode = AllUsers ]; then
+    dir="$WINEPREFIX/drive_c/Program Files/ZORBEL Flash"
+    shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/ZORBEL DATALOGGER FLASH.lnk"
+  else
+    dir=$(find "$WINEPREFIX/drive_c/users" -path '*/Programs/ZORBEL Flash' -type d | head -1)
+    shortcut=$(find "$WINEPREFIX/drive_c/users" -name 'ZORBEL DATALOGGER FLASH.lnk' | head -1)
+  fi
+  check "$mode: installed files" "README.txt Uninstall.exe zorbel-flash-run.exe zorbel-flash.exe " \
+    "$(ls "$dir" 2>/dev/null | sort | tr '\n' ' ')"
+  check "$mode: Start-menu shortcut" "yes" "$([ -f "$shortcut" ] && echo yes)"
+  check "$mode: the images folder" "yes" \
+    "$(find "$WINEPREFIX/drive_c/users/Public/Documents" "$HOME" -name 'ZORBEL Flash' -type d | grep -q . && echo yes)"
+  windows_dir=$(winepath -w "$dir")
+  wine "$windows_dir\\zorbel-flash.exe" >/dev/null 2>&1 &
+  timeout 60 xdotool search --sync --name '^ZORBEL DATALOGGER FLASH$' >/dev/null || true
+  check "$mode: the installed tool starts" "title: ZORBEL DATALOGGER FLASH" \
+    "$(wine "$probe" window | tr -d '\r' | grep '^title')"
+  wine "$probe" close
+  wait_for 30 "! xdotool search --name '^ZORBEL DATALOGGER FLASH$' >/dev/null" || true
+  # The uninstaller copies itself away and returns at once: its work is
+  # awaited by what it removes.
+  wine "$windows_dir\\Uninstall.exe" /S /$mode >/dev/null 2>&1 || true
+  wait_for 60 "[ ! -e '$dir' ]" || true
+  for _ in $(seq 50); do [ "$(leftovers)" = "$before" ] && break; sleep 0.2; done
+  check "$mode: the uninstaller leaves nothing" "$before" "$(leftovers)"
+done
 
 echo "== $failures failure(s) =="
 [ "$failures" -eq 0 ]
