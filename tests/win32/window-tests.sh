@@ -7,7 +7,8 @@
 # avrdude.exe receiving the exact arguments in the folder the tool was
 # started in; ports coming and going while the window is open; the
 # portable zip; the installer, silent, for all users and for the current
-# user: the installed tool starts, the uninstaller leaves nothing.
+# user: the installed tool starts, the uninstaller leaves nothing; the
+# window scaled at 144 dots per inch.
 #   tests/win32/window-tests.sh BUILD_DIR   (an i686 Windows build, packed by cpack)
 set -euo pipefail
 build=$(realpath "$1")
@@ -189,6 +190,14 @@ for mode in AllUsers CurrentUser; do
   for _ in $(seq 50); do [ "$(leftovers)" = "$before" ] && break; sleep 0.2; done
   check "$mode: the uninstaller leaves nothing" "$before" "$(leftovers)"
 done
+
+echo "== At 144 dots per inch =="
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+(cd "$start_dir" && exec wine 'C:\Outils Zorbel é\zorbel-flash.exe') >/dev/null 2>&1 &
+timeout 60 xdotool search --sync --name '^ZORBEL DATALOGGER FLASH$' >/dev/null || true
+check "outer size and place, scaled" "outer: 870x533 at 461,336" \
+  "$(wine "$probe" window | tr -d '\r' | grep '^outer')"
+wine "$probe" close
 
 echo "== $failures failure(s) =="
 [ "$failures" -eq 0 ]
