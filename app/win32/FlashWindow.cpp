@@ -262,17 +262,18 @@ TFlashWindow::TFont TFlashWindow::MakeFont(int pixels, bool bold) const
 void TFlashWindow::ApplyScale(UINT dpi)
 {
     dpi_ = dpi;
-    textFont_ = MakeFont(TextPixels, false);
-    headingFont_ = MakeFont(HeadingPixels, true);
-    buttonFont_ = MakeFont(ButtonPixels, false);
+    // The old fonts are deleted only once no control uses them any more.
+    TFont textFont = MakeFont(TextPixels, false);
+    TFont headingFont = MakeFont(HeadingPixels, true);
+    TFont buttonFont = MakeFont(ButtonPixels, false);
     for (const TControl& control : controls_) {
         const TStoredRect& place = control.Stored->Geometry;
-        HFONT font = textFont_.get();
+        HFONT font = textFont.get();
         int height = Scaled(place.Height);
         if (IsClass(*control.Stored, L"QLabel")) {
-            font = headingFont_.get();
+            font = headingFont.get();
         } else if (IsClass(*control.Stored, L"QPushButton")) {
-            font = buttonFont_.get();
+            font = buttonFont.get();
         } else {
             // A combo box's height is its selection field with the dropped list.
             SendMessageW(control.Window, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), FieldHeight(place.Height));
@@ -283,6 +284,9 @@ void TFlashWindow::ApplyScale(UINT dpi)
         SetWindowPos(control.Window, nullptr, Scaled(place.X), Scaled(place.Y), Scaled(place.Width), height,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    textFont_ = std::move(textFont);
+    headingFont_ = std::move(headingFont);
+    buttonFont_ = std::move(buttonFont);
     SetDroppedWidth();
     InvalidateRect(window_, nullptr, TRUE);
 }
