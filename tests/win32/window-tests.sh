@@ -160,6 +160,18 @@ add_port COM10 "$work/pty-b"
 check "the returning port is chosen again" "ports: COM1 *COM10 COM3 COM4" \
   "$(lists_show "ports: COM1 *COM10 COM3 COM4")"
 
+# A name that is not a COM name is listed by the same order and passed whole.
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\ZorbelCNCA0' /d CNCA0 /f >/dev/null 2>&1
+check "a port that is not a COM port" "ports: CNCA0 COM1 *COM10 COM3 COM4" \
+  "$(lists_show "ports: CNCA0 COM1 *COM10 COM3 COM4")"
+rm -f "$record"
+focus_flash zorbel-flash-run || true
+# Back to the ports, the first of them, forward to FLASH and press.
+xdotool key --delay 100 shift+Tab Home Tab space
+wait_for 30 "[ -s '$record' ]" || true
+check "its name passed whole" "2:-c7:arduino2:-p5:m328p2:-P5:CNCA02:-b5:576002:-U28:flash:w:datalogger_new.hex:i" \
+  "$(cat "$record" 2>/dev/null)"
+
 echo "== The installer, silent, for all users and for the current user =="
 wine "$probe" close
 wait_for 30 "! xdotool search --name '^ZORBEL DATALOGGER FLASH$' >/dev/null" || true
