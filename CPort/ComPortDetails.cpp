@@ -57,11 +57,32 @@ void GetComPortDetails(QList<TPortDetails>& Ports, const TPortSource& Source)
     Ports = std::move(ports);
 }
 
+namespace {
+
+// What a port whose device gave no description is shown as, from what was
+// read of it: only a port known to be USB (its ids) is called a USB one,
+// and only one with neither ids nor a place on a bus a built-in one. A
+// USB port whose ids were unreadable too gets no label rather than a wrong
+// one.
+QString FallbackLabel(const TPortDetails& Port)
+{
+    if (Port.Driver == QLatin1String("rfcomm"))
+        return QStringLiteral("Bluetooth link");
+    if (Port.VendorId >= 0)
+        return QStringLiteral("USB serial port");
+    if (!Port.Driver.isEmpty() && Port.Location.isEmpty())
+        return QStringLiteral("Built-in serial port");
+    return {};
+}
+
+} // namespace
+
 QString PortDetailsText(const TPortDetails& Port)
 {
-    if (Port.Manufacturer.isEmpty() || Port.Description.contains(Port.Manufacturer, Qt::CaseInsensitive))
-        return Port.Description;
-    if (Port.Description.isEmpty())
+    const QString description = Port.Description.isEmpty() ? FallbackLabel(Port) : Port.Description;
+    if (Port.Manufacturer.isEmpty() || description.contains(Port.Manufacturer, Qt::CaseInsensitive))
+        return description;
+    if (description.isEmpty())
         return Port.Manufacturer;
-    return Port.Description + QStringLiteral(" \u2014 ") + Port.Manufacturer;
+    return description + QStringLiteral(" \u2014 ") + Port.Manufacturer;
 }

@@ -20,9 +20,9 @@ public:
     virtual std::int32_t ReadInteger(const QString& name, std::int32_t current) = 0;
 };
 
-class TRegistryStore final : public TEntryStore {
+class TRegistryKeyEntries final : public TEntryStore {
 public:
-    explicit TRegistryStore(RegistryKey& key) : key_(key) {}
+    explicit TRegistryKeyEntries(RegistryKey& key) : key_(key) {}
     void WriteText(const QString& name, const QString& value) override { key_.WriteString(name, value); }
     void WriteInteger(const QString& name, std::int32_t value) override { key_.WriteInteger(name, value); }
     QString ReadText(const QString& name, const QString&) override { return key_.ReadString(name); }
@@ -164,7 +164,7 @@ void Load(TPort& port, TEntryStore& store)
 
 void TCustomComPort::StoreRegistry(RegistryKey& reg)
 {
-    TRegistryStore store(reg);
+    TRegistryKeyEntries store(reg);
     Store(*this, store);
 }
 
@@ -176,7 +176,7 @@ void TCustomComPort::StoreIniFile(IniFile& ini)
 
 void TCustomComPort::LoadRegistry(RegistryKey& reg)
 {
-    TRegistryStore store(reg);
+    TRegistryKeyEntries store(reg);
     Load(*this, store);
 }
 

@@ -115,10 +115,13 @@ void TComThread::Execute()
     if (failure != NoError)
         ReportWaitFailure(failure);
     // Clearing the mask completes a wait still pending, so nothing refers to
-    // the local record once it is gone. After a failure the bytes received
-    // before it stay readable.
+    // the local record once it is gone. Received bytes nobody read are
+    // dropped, but after a failure those received before it stay readable.
+    // Output is left alone: what a write handed over still goes out as the
+    // port closes, as it does without an event thread.
     layer_.SetCommMask(device, 0);
-    layer_.PurgeComm(device, failure != NoError ? PurgeTxClear : PurgeTxClear | PurgeRxClear);
+    if (failure == NoError)
+        layer_.PurgeComm(device, PurgeRxClear);
     layer_.CloseHandle(overlapped.hEvent);
     ownerCalls_.MarkFinished();
 }

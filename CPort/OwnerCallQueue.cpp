@@ -1,6 +1,7 @@
 #include "OwnerCallQueue.h"
 
 #include "ApplicationException.h"
+#include "HandOver.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -105,7 +106,10 @@ void TOwnerCallQueue::WakeOwner()
     if (wakePending_)
         return;
     wakePending_ = true;
-    QCoreApplication::postEvent(this, new TDrainEvent);
+    auto* wake = new TDrainEvent;
+    // Made here, read on the owning thread: Qt's queue hands it over.
+    ReleaseHandOver(wake);
+    QCoreApplication::postEvent(this, wake);
 }
 
 void TOwnerCallQueue::MarkFinished()
@@ -161,6 +165,7 @@ bool TOwnerCallQueue::ServingUnrepliedCall() const
 
 bool TOwnerCallQueue::event(QEvent* e)
 {
+    AcquireHandOver(e);
     if (e->type() != DrainEventType)
         return QObject::event(e);
     Drain();

@@ -27,8 +27,11 @@ TPortWatcher::TPortWatcher(const TPortSource& source, QObject* parent)
     settle_->setSingleShot(true);
     settle_->setInterval(SettleMs);
     connect(settle_, &QTimer::timeout, this, &TPortWatcher::Compare);
-    GetComPortNames(ports_, source_);
+    // Watched before it is listed, so that a port arriving meanwhile is
+    // noticed. One the list already holds is not reported again: the next
+    // look reports only what differs from the list.
     Start();
+    GetComPortNames(ports_, source_);
 }
 
 TPortWatcher::~TPortWatcher()

@@ -1,5 +1,6 @@
 #include "RegistryKey.h"
 
+#include "RegistryValues.h"
 #include "SafeFileWrite.h"
 
 #include <QFile>
@@ -212,91 +213,124 @@ TRegistryKeyData* RegistryFile::Key(const QString& path, bool create)
     return keys_.back().get();
 }
 
-// ---- RegistryKey -----------------------------------------------------------
+// ---- RegistryKey ---------------------------------------------------------
 
-const TRegistryValue* RegistryKey::Find(const QString& name) const
-{
-    for (const TRegistryValue& value : key_->Values) {
-        if (SameName(value.Name, name))
-            return &value;
+namespace {
+
+// The values of a key of a registry file.
+class TFileValues final : public TRegistryValues {
+public:
+    explicit TFileValues(TRegistryKeyData& key) : key_(key) {}
+
+    void WriteString(const QString& name, const QString& value) override
+    {
+        // The file holds one value a line; a line break cannot be stored.
+        if (HasLineBreak(value))
+            throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
+        TRegistryValue& stored = Put(name);
+        stored.Kind = TRegistryValue::String;
+        stored.Text = value;
     }
-    return nullptr;
+
+    void WriteInteger(const QString& name, std::int32_t value) override
+    {
+        TRegistryValue& stored = Put(name);
+        stored.Kind = TRegistryValue::DWord;
+        stored.Number = static_cast<std::uint32_t>(value);
+    }
+
+    QString ReadString(const QString& name) const override
+    {
+        const TRegistryValue* value = Find(name);
+        if (!value)
+            return {};
+        if (value->Kind != TRegistryValue::String)
+            throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
+        return value->Text;
+    }
+
+    std::int32_t ReadInteger(const QString& name) const override
+    {
+        const TRegistryValue* value = Find(name);
+        if (!value)
+            throw ERegistryException(QStringLiteral("Failed to get data for '%1'").arg(name));
+        if (value->Kind != TRegistryValue::DWord)
+            throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
+        return static_cast<std::int32_t>(value->Number);
+    }
+
+    QStringList ValueNames() const override
+    {
+        QStringList names;
+        for (const TRegistryValue& value : key_.Values)
+            names.append(value.Name);
+        return names;
+    }
+
+private:
+    const TRegistryValue* Find(const QString& name) const
+    {
+        for (const TRegistryValue& value : key_.Values) {
+            if (SameName(value.Name, name))
+                return &value;
+        }
+        return nullptr;
+    }
+
+    TRegistryValue& Put(const QString& name)
+    {
+        // A line break in a name would make the file unloadable.
+        if (HasLineBreak(name) || HasLineBreak(key_.Path))
+            throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
+        for (TRegistryValue& value : key_.Values) {
+            if (SameName(value.Name, name))
+                return value;
+        }
+        TRegistryValue value;
+        value.Name = name;
+        key_.Values.push_back(std::move(value));
+        return key_.Values.back();
+    }
+
+    TRegistryKeyData& key_;
+};
+
+} // namespace
+
+RegistryKey::RegistryKey(TRegistryKeyData& key, TAccess access)
+    : values_(std::make_unique<TFileValues>(key)), access_(access)
+{
 }
 
-TRegistryValue& RegistryKey::Put(const QString& name)
-{
-    // A line break in a name would make the file unloadable.
-    if (access_ == ReadOnly || HasLineBreak(name) || HasLineBreak(key_->Path))
-        throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
-    if (const TRegistryValue* found = Find(name))
-        return const_cast<TRegistryValue&>(*found);
-    TRegistryValue value;
-    value.Name = name;
-    key_->Values.push_back(std::move(value));
-    return key_->Values.back();
-}
+RegistryKey::~RegistryKey() = default;
+RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
+RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 
 void RegistryKey::WriteString(const QString& name, const QString& value)
 {
-#ifdef _WIN32
-    if (store_)
-        return WriteStoreString(name, value);
-#endif
-    // The file holds one value a line; a line break cannot be stored.
-    if (HasLineBreak(value))
+    if (access_ == ReadOnly)
         throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
-    TRegistryValue& stored = Put(name);
-    stored.Kind = TRegistryValue::String;
-    stored.Text = value;
+    values_->WriteString(name, value);
 }
 
 void RegistryKey::WriteInteger(const QString& name, std::int32_t value)
 {
-#ifdef _WIN32
-    if (store_)
-        return WriteStoreInteger(name, value);
-#endif
-    TRegistryValue& stored = Put(name);
-    stored.Kind = TRegistryValue::DWord;
-    stored.Number = static_cast<std::uint32_t>(value);
+    if (access_ == ReadOnly)
+        throw ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
+    values_->WriteInteger(name, value);
 }
 
 QString RegistryKey::ReadString(const QString& name) const
 {
-#ifdef _WIN32
-    if (store_)
-        return ReadStoreString(name);
-#endif
-    const TRegistryValue* value = Find(name);
-    if (!value)
-        return {};
-    if (value->Kind != TRegistryValue::String)
-        throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
-    return value->Text;
+    return values_->ReadString(name);
 }
 
 std::int32_t RegistryKey::ReadInteger(const QString& name) const
 {
-#ifdef _WIN32
-    if (store_)
-        return ReadStoreInteger(name);
-#endif
-    const TRegistryValue* value = Find(name);
-    if (!value)
-        throw ERegistryException(QStringLiteral("Failed to get data for '%1'").arg(name));
-    if (value->Kind != TRegistryValue::DWord)
-        throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
-    return static_cast<std::int32_t>(value->Number);
+    return values_->ReadInteger(name);
 }
 
 QStringList RegistryKey::ValueNames() const
 {
-#ifdef _WIN32
-    if (store_)
-        return StoreValueNames();
-#endif
-    QStringList names;
-    for (const TRegistryValue& value : key_->Values)
-        names.append(value.Name);
-    return names;
+    return values_->ValueNames();
 }

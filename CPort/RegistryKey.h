@@ -66,20 +66,24 @@ namespace Platform {
 class TRegistryStore;
 }
 #endif
+class TRegistryValues;
 
 // One open key: of a registry file, or on Windows of the registry itself.
 class RegistryKey {
 public:
     enum TAccess { ReadWrite, ReadOnly };
 
-    RegistryKey(TRegistryKeyData& key, TAccess access = ReadWrite) : key_(&key), access_(access) {}
+    RegistryKey(TRegistryKeyData& key, TAccess access = ReadWrite);
 #ifdef _WIN32
     // A key the caller opened (TRegistryStore::Open, under
     // HKEY_CURRENT_USER) and keeps open while this one is used; the values
     // are the registry's own REG_SZ and REG_DWORD values, with the same
     // failures as a file's.
-    RegistryKey(Platform::TRegistryStore& store, TAccess access = ReadWrite) : store_(&store), access_(access) {}
+    RegistryKey(Platform::TRegistryStore& store, TAccess access = ReadWrite);
 #endif
+    ~RegistryKey();
+    RegistryKey(RegistryKey&&) noexcept;
+    RegistryKey& operator=(RegistryKey&&) noexcept;
 
     // Stored as text; fails with "Failed to set data for '<name>'" on a key
     // opened read-only.
@@ -95,18 +99,7 @@ public:
     QStringList ValueNames() const;
 
 private:
-    const TRegistryValue* Find(const QString& name) const;
-    TRegistryValue& Put(const QString& name);
-
-#ifdef _WIN32
-    void WriteStoreString(const QString& name, const QString& value);
-    void WriteStoreInteger(const QString& name, std::int32_t value);
-    QString ReadStoreString(const QString& name) const;
-    std::int32_t ReadStoreInteger(const QString& name) const;
-    QStringList StoreValueNames() const;
-
-    Platform::TRegistryStore* store_ = nullptr;
-#endif
-    TRegistryKeyData* key_ = nullptr;
+    // Where the values are kept (RegistryValues.h).
+    std::unique_ptr<TRegistryValues> values_;
     TAccess access_;
 };

@@ -10,15 +10,13 @@
 
 TComComboBox::TComComboBox(QWidget* owner)
     : QComboBox(owner), select_(std::make_unique<TComSelect>()), items_(new TPortItemModel(this)),
-      relist_(new QTimer(this)), awaitEnd_(new QTimer(this))
+      relist_(new QTimer(this))
 {
     setModel(items_);
     setItemDelegate(new TPortItemDelegate(this));
     relist_->setSingleShot(true);
     relist_->setInterval(0);
     connect(relist_, &QTimer::timeout, this, [this] { RelistPorts(); });
-    awaitEnd_->setSingleShot(true);
-    connect(awaitEnd_, &QTimer::timeout, this, [this] { ForgetAwaitedPort(); });
     select_->Items = items_;
     setEditable(false);
     // activated is emitted for a user's pick only, never for a selection made
@@ -96,8 +94,9 @@ void TComComboBox::SetText(const QString& value)
 
 void TComComboBox::SetItemIndex(int index)
 {
-    // A choice made now replaces one that was waited for.
-    ForgetAwaitedPort();
+    // A choice made now replaces the port remembered; what is behind the
+    // new one is read from its entry when the ports are next listed.
+    chosenPort_.reset();
     if (IsLoading())
         pendingIndex_ = index;
     else
@@ -134,7 +133,7 @@ void TComComboBox::Notification(QObject* component)
 
 void TComComboBox::Change()
 {
-    ForgetAwaitedPort();
+    chosenPort_.reset();
     try {
         select_->RecordChoice(Text());
     } catch (...) {

@@ -3,6 +3,7 @@
 // A combo box that lists the values of one property of a serial port, shows
 // the linked port's current value and hands the user's choice to it.
 
+#include "ComPortDetails.h"
 #include "ComSelect.h"
 #include "Component.h"
 
@@ -46,11 +47,6 @@ public:
     void ShowPortValue();
     const TComSelect& Selector() const { return *select_; }
 
-    // How long a chosen port that went away (a board that resets) is waited
-    // for: when it comes back within that time it is chosen again.
-    int PortReturnWaitMs() const { return portReturnWaitMs_; }
-    void SetPortReturnWaitMs(int value) { portReturnWaitMs_ = value; }
-
     // A list that changed while it was dropped down is shown once it closes.
     void hidePopup() override;
 
@@ -71,7 +67,6 @@ private:
     void FollowPorts(bool follow);
     void RelistPorts();
     void ChoosePortValue();
-    void ForgetAwaitedPort();
 
     std::unique_ptr<TComSelect> select_;
     // The linked port's destruction notice; cut when the link changes and
@@ -79,13 +74,14 @@ private:
     QMetaObject::Connection portWatch_;
     TPortItemModel* items_;
     std::optional<int> pendingIndex_;
-    // While ports are shown: the ports' comings and goings, the relisting
-    // they cause (one for a burst of them), the chosen port that went away
-    // and is waited for, and the end of that wait.
+    // While ports are shown: the ports' comings and goings, and the
+    // relisting they cause (one for a burst of them).
     TPortWatcher* watcher_ = nullptr;
     QTimer* relist_;
-    QString awaitedPort_;
-    QTimer* awaitEnd_;
-    int portReturnWaitMs_ = 15000;
     bool relistWhenClosed_ = false;
+    // What is behind the port chosen last (by the user, or when the list was
+    // filled), kept while it is gone: it is the only port ever chosen again
+    // without the user, under whatever name it comes back. Empty when no
+    // port was chosen or the choice was cleared.
+    std::optional<TPortDetails> chosenPort_;
 };

@@ -14,7 +14,7 @@ void TComComboBox::FollowPorts(bool follow)
     watcher_ = nullptr;
     relist_->stop();
     relistWhenClosed_ = false;
-    ForgetAwaitedPort();
+    chosenPort_.reset();
     if (!follow)
         return;
     watcher_ = new TPortWatcher(this);
@@ -22,11 +22,14 @@ void TComComboBox::FollowPorts(bool follow)
     connect(watcher_, &TPortWatcher::PortRemoved, relist_, qOverload<>(&QTimer::start));
 }
 
-// The list is read afresh and the choice kept: the entry chosen before if it
-// is still there, else the one waited for if it is back. A chosen entry that
-// went is waited for a while, nothing chosen meanwhile, so that nothing else
-// is flashed by mistake. While the list is dropped down, nothing changes
-// under the user's pointer: it is relisted when it closes.
+// The list is read afresh and only the port chosen last is chosen again:
+// found by what is behind it, since a board that resets or is plugged in
+// again may come back under another name, and a different board may take
+// the old one. While that port is gone nothing is chosen, so that FLASH
+// never takes another board by mistake, however long it stays away; the
+// user's next pick replaces it. A linked port's own value is the choice
+// when none was made. While the list is dropped down, nothing changes under
+// the user's pointer: it is relisted when it closes.
 void TComComboBox::RelistPorts()
 {
     if (select_->ComProperty != cpPort)
@@ -35,27 +38,17 @@ void TComComboBox::RelistPorts()
         relistWhenClosed_ = true;
         return;
     }
-    const QString current = Text();
-    const QString wanted = current.isEmpty() ? awaitedPort_ : current;
+    if (currentIndex() >= 0)
+        chosenPort_ = items_->PortAt(currentIndex());
     select_->ListPorts();
     setCurrentIndex(-1);
-    const int index = IndexOfText(wanted);
-    if (index >= 0) {
-        awaitEnd_->stop();
-        awaitedPort_.clear();
+    int index = -1;
+    if (chosenPort_)
+        index = items_->RowOfPort(*chosenPort_);
+    else
+        select_->FindPortValue(index);
+    if (index >= 0)
         setCurrentIndex(index);
-    } else if (!current.isEmpty()) {
-        awaitedPort_ = current;
-        awaitEnd_->start(portReturnWaitMs_);
-    } else if (awaitedPort_.isEmpty()) {
-        ChoosePortValue();
-    }
-}
-
-void TComComboBox::ForgetAwaitedPort()
-{
-    awaitEnd_->stop();
-    awaitedPort_.clear();
 }
 
 void TComComboBox::hidePopup()

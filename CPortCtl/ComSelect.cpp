@@ -43,13 +43,10 @@ void TComSelect::ListPorts()
     QList<TPortDetails> ports;
     GetComPortDetails(ports);
     QStringList names;
-    QHash<QString, QString> details;
-    for (const TPortDetails& port : std::as_const(ports)) {
+    for (const TPortDetails& port : std::as_const(ports))
         names.append(port.Name);
-        details.insert(port.Name, PortDetailsText(port));
-    }
     if (auto* model = qobject_cast<TPortItemModel*>(Items))
-        model->SetDetails(std::move(details));
+        model->SetPorts(ports);
     Fill(names);
 }
 

@@ -1,26 +1,16 @@
+// FLASH on Linux: the desktop's terminal runs the runner, which runs
+// avrdude and keeps the window open on its outcome.
+
 #include "FlashLauncher.h"
 
 #include "CommandLine.h"
-#include "ProcessStarter.h"
+#include "FlashStart.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
-#include <cstdlib>
-
-const char* const FlasherProgram = "avrdude";
-
-namespace {
-const char* const TerminalProgram = "x-terminal-emulator";
-
-std::string ProgramSearchPath()
-{
-    // The program search of the shell: the directories of PATH.
-    const char* path = std::getenv("PATH");
-    return path ? path : "/usr/local/bin:/usr/bin:/bin";
-}
-} // namespace
+const char* const FlasherProgram = Platform::FlasherFileName;
 
 std::string FindReportHelper(const QString& applicationDir)
 {
@@ -38,26 +28,7 @@ std::string FindReportHelper(const QString& applicationDir)
 
 int StartFlasher(const QString& parameterLine, bool inTerminal, const std::string& reportHelper)
 {
-    const std::string searchPath = ProgramSearchPath();
-    int error = 0;
-    const std::string flasher = FindProgram(FlasherProgram, searchPath, error);
-    if (flasher.empty())
-        return error;
+    // The arguments in the encoding of file names, as the flasher takes them.
     const std::vector<std::string> arguments = SplitCommandLine(parameterLine.toLocal8Bit().toStdString());
-
-    if (inTerminal) {
-        int terminalError = 0;
-        const std::string terminal = FindProgram(TerminalProgram, searchPath, terminalError);
-        if (!terminal.empty()) {
-            // Each piece is an argument of its own after -e, as Debian's
-            // terminals take a command.
-            std::vector<std::string> terminalArguments = {"-e"};
-            if (!reportHelper.empty())
-                terminalArguments.push_back(reportHelper);
-            terminalArguments.push_back(flasher);
-            terminalArguments.insert(terminalArguments.end(), arguments.begin(), arguments.end());
-            return StartDetached(terminal, TerminalProgram, terminalArguments);
-        }
-    }
-    return StartDetached(flasher, FlasherProgram, arguments);
+    return static_cast<int>(Platform::StartFlasher(reportHelper, FlasherProgram, arguments, inTerminal));
 }

@@ -21,8 +21,8 @@ std::string FindReportHelper(const QString& applicationDir)
     return QDir::toNativeSeparators(runner.absoluteFilePath()).toStdString();
 }
 
-int StartFlasher(const QString& parameterLine, bool /*inTerminal*/, const std::string& reportHelper)
+int StartFlasher(const QString& parameterLine, bool inTerminal, const std::string& reportHelper)
 {
     const std::vector<std::string> arguments = SplitCommandLine(parameterLine.toStdString());
-    return static_cast<int>(Platform::StartFlasher(reportHelper, FlasherProgram, arguments));
+    return static_cast<int>(Platform::StartFlasher(reportHelper, FlasherProgram, arguments, inTerminal));
 }

@@ -23,18 +23,21 @@ bool IsBusy(std::int32_t error)
 #endif
 }
 
-TPortSurvey SurveyOne(const QString& name, const std::vector<std::int32_t>& speeds)
+// A port behind a USB adapter, where a boot loader sits. The others are
+// built into the machine, and their lines may serve something else.
+bool HasUsbDevice(const TPortDetails& port)
 {
-    TPortSurvey survey;
-    survey.Port = name;
-    TCustomComPort port;
-    port.SetPortName(name);
+    return port.VendorId >= 0;
+}
+
+void Probe(TCustomComPort& port, const std::vector<std::int32_t>& speeds, TPortSurvey& survey)
+{
     try {
         for (const std::int32_t speed : speeds) {
             if (ProbeBootLoader(port, speed) == TProbeResult::InSync) {
                 survey.Outcome = TSurveyOutcome::InSync;
                 survey.Speed = speed;
-                return survey;
+                return;
             }
         }
     } catch (const EComPort& e) {
@@ -43,6 +46,30 @@ TPortSurvey SurveyOne(const QString& name, const std::vector<std::int32_t>& spee
         if (e.WinCode() > 0)
             survey.Error += QStringLiteral(": ") + QString::fromStdString(port.CommLayer().ErrorText(e.WinCode()));
     }
+}
+
+TPortSurvey SurveyOne(const TPortDetails& details, const std::vector<std::int32_t>& speeds,
+                      const TSurveyOptions& options)
+{
+    TPortSurvey survey;
+    survey.Port = details.Name;
+    if (!options.All && !HasUsbDevice(details)) {
+        survey.Outcome = TSurveyOutcome::NotUsb;
+        return survey;
+    }
+    // Asked just before the port is opened, so that the open itself (which
+    // sets the line's speed) never happens under another program.
+    Platform::TDeviceUsers users = Platform::FindDeviceUsers(details.Name.toLocal8Bit().toStdString(),
+                                                             options.ProcessDir);
+    survey.UsersAllSeen = users.AllSeen;
+    if (!users.Users.empty()) {
+        survey.Outcome = TSurveyOutcome::Busy;
+        survey.Users = std::move(users.Users);
+        return survey;
+    }
+    TCustomComPort port;
+    port.SetPortName(details.Name);
+    Probe(port, speeds, survey);
     return survey;
 }
 
@@ -50,13 +77,14 @@ TPortSurvey SurveyOne(const QString& name, const std::vector<std::int32_t>& spee
 
 // Each probe waits for the board's reset and its replies, so ports are
 // probed side by side: a few workers take the next port in turn.
-std::vector<TPortSurvey> SurveyPorts(const QStringList& ports, const std::vector<std::int32_t>& speeds)
+std::vector<TPortSurvey> SurveyPorts(const QList<TPortDetails>& ports, const std::vector<std::int32_t>& speeds,
+                                     const TSurveyOptions& options)
 {
     std::vector<TPortSurvey> results(static_cast<std::size_t>(ports.size()));
     std::atomic<qsizetype> next{0};
     const auto work = [&] {
         for (qsizetype i; (i = next++) < ports.size();)
-            results[static_cast<std::size_t>(i)] = SurveyOne(ports[i], speeds);
+            results[static_cast<std::size_t>(i)] = SurveyOne(ports[i], speeds, options);
     };
     {
         // Joined at the end of the scope, before the results are read.

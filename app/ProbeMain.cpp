@@ -1,7 +1,9 @@
 // zorbel-probe PORT [SPEED...]: tells which speed the board's boot loader
 // listens at (57600 for the new firmware, 28800 for the old), before FLASH.
 // zorbel-probe --list: the machine's ports and what is behind each.
-// zorbel-probe --find [SPEED...]: which port the board is on, and its speed.
+// zorbel-probe --find [--all] [SPEED...]: which port the board is on, and
+// its speed; only the ports with a USB device behind them unless --all, and
+// never a port another program has open.
 // Exit status: 0 when a speed answered in sync, 1 when none did, 2 when the
 // port failed or the command line is wrong.
 
@@ -39,10 +41,11 @@ int Usage()
 {
     std::fputs("usage: zorbel-probe PORT [SPEED...]\n"
                "       zorbel-probe --list\n"
-               "       zorbel-probe --find [SPEED...]\n"
+               "       zorbel-probe --find [--all] [SPEED...]\n"
                "Resets the board on PORT and asks its boot loader for sync at each SPEED\n"
-               "(default: 57600, then 28800); --find does so on every port, --list shows\n"
-               "the ports and what is behind each.\n",
+               "(default: 57600, then 28800); --find does so on every port with a USB\n"
+               "device behind it (--all: on every port) that no other program has open;\n"
+               "--list shows the ports and what is behind each.\n",
                stderr);
     return 2;
 }
@@ -73,6 +76,17 @@ TPortSource PortSource()
     if (const char* deviceDir = std::getenv("ZORBEL_PORT_DEVICE_DIR"))
         source.DeviceDir = QString::fromLocal8Bit(deviceDir);
     return source;
+}
+
+// The processes come from the system, or from another table when the
+// environment names one (ZORBEL_PROCESS_DIR).
+TSurveyOptions SurveyOptions(bool all)
+{
+    TSurveyOptions options;
+    options.All = all;
+    if (const char* processDir = std::getenv("ZORBEL_PROCESS_DIR"))
+        options.ProcessDir = processDir;
+    return options;
 }
 
 std::string Utf8(const QString& text)
@@ -106,12 +120,26 @@ int ListPorts()
     return 0;
 }
 
-int FindBoard(const std::vector<std::int32_t>& speeds)
+// "picocom (pid 1234)", several joined by "and".
+std::string UsersText(const std::vector<Platform::TDeviceUser>& users)
 {
-    QStringList ports;
-    GetComPortNames(ports, PortSource());
+    std::string text;
+    for (std::size_t i = 0; i < users.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == users.size() ? " and " : ", ";
+        const std::string& program = users[i].Program;
+        text += (program.empty() ? "a program" : program) + " (pid " + std::to_string(users[i].Pid) + ")";
+    }
+    return text;
+}
+
+int FindBoard(const std::vector<std::int32_t>& speeds, bool all)
+{
+    QList<TPortDetails> ports;
+    GetComPortDetails(ports, PortSource());
     bool found = false;
-    for (const TPortSurvey& survey : SurveyPorts(ports, speeds)) {
+    bool probedUnseen = false;
+    for (const TPortSurvey& survey : SurveyPorts(ports, speeds, SurveyOptions(all))) {
         const std::string port = Utf8(survey.Port);
         switch (survey.Outcome) {
         case TSurveyOutcome::InSync:
@@ -119,12 +147,28 @@ int FindBoard(const std::vector<std::int32_t>& speeds)
             std::printf("%s: %d: in sync\n", port.c_str(), survey.Speed);
             break;
         case TSurveyOutcome::NoAnswer: std::printf("%s: no answer\n", port.c_str()); break;
-        case TSurveyOutcome::Busy: std::printf("%s: busy, left alone\n", port.c_str()); break;
+        case TSurveyOutcome::Busy:
+            if (survey.Users.empty())
+                std::printf("%s: busy, left alone\n", port.c_str());
+            else
+                std::printf("%s: busy, in use by %s, left alone\n", port.c_str(), UsersText(survey.Users).c_str());
+            break;
+        case TSurveyOutcome::NotUsb:
+            std::printf("%s: not probed, no USB device behind it (--all probes it)\n", port.c_str());
+            break;
         case TSurveyOutcome::Failed:
             std::fprintf(stderr, "zorbel-probe: %s: %s\n", port.c_str(), Utf8(survey.Error).c_str());
             break;
         }
+        const bool probed = survey.Outcome == TSurveyOutcome::InSync || survey.Outcome == TSurveyOutcome::NoAnswer;
+        probedUnseen = probedUnseen || (probed && !survey.UsersAllSeen);
     }
+    // Said once, not a port at a time: for a user other than root it holds
+    // for every port probed.
+    if (probedUnseen)
+        std::fputs("zorbel-probe: the programs of other users cannot be seen: a port one of them has open\n"
+                   "without locking it was probed all the same (run as root to see every program)\n",
+                   stderr);
     if (!found)
         std::fputs("zorbel-probe: no boot loader answered on any port\n", stderr);
     return found ? 0 : 1;
@@ -161,11 +205,12 @@ int main(int argc, char** argv)
         return argc == 2 ? ListPorts() : Usage();
     std::vector<std::int32_t> speeds;
     const bool find = std::strcmp(argv[1], "--find") == 0;
+    const bool all = find && argc > 2 && std::strcmp(argv[2], "--all") == 0;
     if (!find && argv[1][0] == '-' && argv[1][1] != '\0') {
         std::fprintf(stderr, "zorbel-probe: unknown option: %s\n", argv[1]);
         return Usage();
     }
-    if (!ParseSpeeds(argc, argv, 2, speeds))
+    if (!ParseSpeeds(argc, argv, all ? 3 : 2, speeds))
         return Usage();
-    return find ? FindBoard(speeds) : ProbeOnePort(argv[1], speeds);
+    return find ? FindBoard(speeds, all) : ProbeOnePort(argv[1], speeds);
 }

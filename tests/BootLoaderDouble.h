@@ -37,14 +37,17 @@ public:
     }
 
     int SyncRequests() const { return requests_; }
+    // Every byte the port's side sent, sync requests or not.
+    int BytesReceived() const { return received_; }
 
-private:
     // The master side reports the terminal settings of the port's side.
     std::uint32_t LineSpeed() const
     {
         Comm::TTermios2 tio{};
         return ::ioctl(master_, _IOR('T', 0x2A, Comm::TTermios2), &tio) == 0 ? tio.c_ospeed : 0;
     }
+
+private:
 
     void Serve()
     {
@@ -57,6 +60,7 @@ private:
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n <= 0)
                 return;
+            received_ += static_cast<int>(n);
             pending.append(buffer, static_cast<std::size_t>(n));
             for (std::size_t at; (at = pending.find("\x30\x20")) != std::string::npos;) {
                 pending.erase(0, at + 2);
@@ -72,5 +76,6 @@ private:
     std::uint32_t listensAt_;
     int stop_[2] = {-1, -1};
     std::atomic<int> requests_{0};
+    std::atomic<int> received_{0};
     std::thread thread_;
 };

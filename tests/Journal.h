@@ -4,7 +4,10 @@
 // entries runs the caller's event loop (synchronised calls are served on it)
 // and ends as soon as enough entries are there, or at the time limit.
 
+#include "HandOver.h"
+
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QStringList>
 #include <QTimer>
@@ -18,7 +21,7 @@ public:
         std::lock_guard lock(mutex_);
         entries_.append(entry);
         if (waiter_ && entries_.size() >= wanted_)
-            QMetaObject::invokeMethod(waiter_, &QEventLoop::quit, Qt::QueuedConnection);
+            waiter_->Wake();
     }
 
     QStringList Entries() const
@@ -37,11 +40,12 @@ public:
     bool WaitFor(qsizetype count, int timeoutMs = 5000)
     {
         QEventLoop loop;
+        TWaker waker(loop);
         {
             std::lock_guard lock(mutex_);
             if (entries_.size() >= count)
                 return true;
-            waiter_ = &loop;
+            waiter_ = &waker;
             wanted_ = count;
         }
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
@@ -55,8 +59,36 @@ public:
     static void Settle() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 private:
+    // Ends the wait from whichever thread adds the last entry. The wake-up
+    // is an event of our own, so that its hand-over from that thread is
+    // marked at both ends and ThreadSanitizer sees everything around it.
+    class TWaker : public QObject {
+    public:
+        explicit TWaker(QEventLoop& loop) : loop_(loop) {}
+
+        void Wake()
+        {
+            auto* wake = new QEvent(QEvent::User);
+            ReleaseHandOver(wake);
+            QCoreApplication::postEvent(this, wake);
+        }
+
+    protected:
+        bool event(QEvent* e) override
+        {
+            AcquireHandOver(e);
+            if (e->type() != QEvent::User)
+                return QObject::event(e);
+            loop_.quit();
+            return true;
+        }
+
+    private:
+        QEventLoop& loop_;
+    };
+
     mutable std::mutex mutex_;
     QStringList entries_;
-    QEventLoop* waiter_ = nullptr;
+    TWaker* waiter_ = nullptr;
     qsizetype wanted_ = 0;
 };

@@ -1,21 +1,26 @@
 // The Linux backend's overlapped operations over pseudo-terminals: they move
-// on whoever waits (or nobody), a thread already waiting learns of a new
-// binding, counts see bytes nobody polled for, and a close ends every
+// on whoever waits (or nobody, also while the event thread runs a handler or
+// after it ended), a thread already waiting learns of a new binding, counts see bytes nobody polled for, and a close ends every
 // operation, however it races them, and frees the device at once.
+#include "ApplicationException.h"
 #include "ComPort.h"
 #include "Journal.h"
 #include "PtyPair.h"
 #include "platform/CommLinux.h"
 
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -98,6 +103,69 @@ std::size_t DrainFarEnd(int master, std::size_t expected)
     return received;
 }
 
+// Whether the far end receives last, the final byte of a write, within a
+// few seconds of silence.
+bool FarEndReceives(int master, char last)
+{
+    std::vector<char> chunk(65536);
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1)
+            return false;
+        const ssize_t n = ::read(master, chunk.data(), chunk.size());
+        if (n <= 0)
+            return false;
+        if (std::memchr(chunk.data(), last, static_cast<std::size_t>(n)))
+            return true;
+    }
+}
+
+// The process's thread count, from a stat file opened beforehand.
+int ThreadCount(int statFd)
+{
+    char text[1024] = {};
+    if (::pread(statFd, text, sizeof text - 1, 0) <= 0)
+        return -1;
+    // The fields after the command's name: state first, the count 18th.
+    std::istringstream fields(std::strrchr(text, ')') + 2);
+    std::string field;
+    for (int i = 0; i < 18; ++i)
+        fields >> field;
+    return std::stoi(field);
+}
+
+// A port whose first OnRxChar gives the event thread's id, and a test that
+// waits until that thread watches the device again: an operation it starts
+// then begins while the event thread watches. Made before the port, so that
+// the port's event thread has ended before this goes.
+class EventThreadWatching {
+public:
+    explicit EventThreadWatching(const PtyPair& pty) : pty_(pty) {}
+    void Install(TCustomComPort& port)
+    {
+        OnEventThread(port, pty_, evRxChar);
+        port.OnRxChar = [this](TCustomComPort* sender, std::int32_t count) {
+            if (calls_++ == 0)
+                eventThread_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+            else if (then)
+                then(sender, count);
+        };
+    }
+    bool Watching()
+    {
+        pty_.Write("a");
+        auto tid = eventThread_.get_future();
+        return tid.wait_for(std::chrono::seconds(5)) == std::future_status::ready && WaitUntilAsleep(tid.get());
+    }
+    // Every OnRxChar after the first.
+    TCustomComPort::TRxCharEvent then;
+
+private:
+    const PtyPair& pty_;
+    std::atomic<int> calls_{0};
+    std::promise<pid_t> eventThread_;
+};
+
 } // namespace
 
 TEST(BackendProgress, AWriteNobodyWaitsForReachesTheFarEnd)
@@ -136,6 +204,107 @@ TEST(BackendProgress, TxEmptyComesWithoutWaitingForTheWrite)
     EXPECT_TRUE(journal.WaitFor(1)) << "no OnTxEmpty without WaitForAsync";
     EXPECT_EQ(port.WaitForAsync(record), static_cast<std::int32_t>(data.size()));
     port.DoneAsync(record);
+}
+
+TEST(BackendProgress, AWriteGoesOnWhileAHandlerHoldsTheEventThread)
+{
+    // Outlives the port, which ends the write however the test ends.
+    const std::string data(1 << 20, 'z');
+    PtyPair pty;
+    EventThreadWatching events(pty);
+    std::promise<void> entered, received;
+    std::atomic<bool> handlerLeft{false};
+    TCustomComPort port;
+    events.Install(port);
+    events.then = [&](TCustomComPort*, std::int32_t) {
+        entered.set_value();
+        received.get_future().wait_for(std::chrono::seconds(2));
+        handlerLeft = true;
+    };
+    OpenOnPty(port);
+    ASSERT_TRUE(events.Watching());
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    port.WriteAsync(data.data(), static_cast<std::int32_t>(data.size()), record);
+    pty.Write("b");
+    ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(DrainFarEnd(pty.Master(), data.size()), data.size());
+    EXPECT_FALSE(handlerLeft) << "the write stood still while the handler ran";
+    received.set_value();
+    EXPECT_EQ(port.WaitForAsync(record), static_cast<std::int32_t>(data.size()));
+    port.DoneAsync(record);
+}
+
+TEST(BackendProgress, AWriteGoesOnAfterTheEventThreadEnded)
+{
+    std::string data(1 << 20, 'z');
+    data.back() = '!';
+    PtyPair pty;
+    EventThreadWatching events(pty);
+    TJournal shown;
+    struct Restored {
+        TApplicationExceptionHandler previous;
+        ~Restored() { SetApplicationExceptionHandler(previous); }
+    } restored{SetApplicationExceptionHandler([&](QObject*, const char* message) { shown.Add(message); })};
+    TCustomComPort port;
+    events.Install(port);
+    events.then = [](TCustomComPort*, std::int32_t) { throw std::runtime_error("handler failed"); };
+    OpenOnPty(port);
+    ASSERT_TRUE(events.Watching());
+    PAsyncRecord record = nullptr;
+    port.InitAsync(record);
+    port.WriteAsync(data.data(), static_cast<std::int32_t>(data.size()), record);
+    pty.Write("b");
+    EXPECT_TRUE(shown.WaitFor(1)) << "the event thread did not end";
+    // Nobody waits for the write: it must still reach its last byte.
+    ASSERT_TRUE(FarEndReceives(pty.Master(), '!'));
+    EXPECT_EQ(port.WaitForAsync(record), static_cast<std::int32_t>(data.size()));
+    port.DoneAsync(record);
+}
+
+TEST(BackendProgress, AServiceThreadWhosePollFailedIsReplaced)
+{
+    const std::string first(1 << 20, 'f'), second(1 << 16, 's');
+    PtyPair pty;
+    LayerHandles h;
+    const THandle device = h.Open(pty.Path());
+    // Whatever a first thread brings into being (a sanitizer's own thread)
+    // is there before the threads are counted.
+    std::thread([] {}).join();
+    const int stat = ::open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(stat, 0);
+    const int threads = ThreadCount(stat);
+
+    // The service thread polls the device and its wake-up: more descriptors
+    // than a limit of one allows, so its poll fails.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit one = limit;
+    one.rlim_cur = 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
+    std::uint32_t written = 0;
+    TOverlapped overlapped{};
+    overlapped.hEvent = h.Event();
+    const TOsError started = h.layer.WriteFile(device, first.data(), static_cast<std::uint32_t>(first.size()),
+                                               written, overlapped);
+    bool ended = false;
+    for (const Clock::time_point end = Clock::now() + std::chrono::seconds(5); !ended && Clock::now() < end;
+         std::this_thread::yield())
+        ended = ThreadCount(stat) == threads;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::close(stat);
+    ASSERT_EQ(started, IoPending);
+    ASSERT_TRUE(ended) << "the service thread's poll did not fail";
+
+    // The next operation finds the thread gone and starts another.
+    TOverlapped behind{};
+    behind.hEvent = h.Event();
+    ASSERT_EQ(h.layer.WriteFile(device, second.data(), static_cast<std::uint32_t>(second.size()), written, behind),
+              IoPending);
+    EXPECT_EQ(DrainFarEnd(pty.Master(), first.size() + second.size()), first.size() + second.size());
+    const THandle events[] = {overlapped.hEvent, behind.hEvent};
+    for (const THandle event : events)
+        EXPECT_EQ(h.layer.WaitForMultipleObjects(std::span(&event, 1), 5000).Result, WaitObject0);
 }
 
 TEST(BackendProgress, AThreadAlreadyWaitingWatchesTheDeviceItsEventIsBoundTo)

@@ -1,6 +1,6 @@
 // The Linux backend under a real port, over pseudo-terminal pairs: opening,
-// configuring, exclusivity, releasing descriptors, and reads with every
-// timeout mode.
+// configuring, exclusivity (also after an open that failed), releasing
+// descriptors, and reads with every timeout mode.
 #include "ComPort.h"
 #include "PtyPair.h"
 #include "platform/CommLinux.h"
@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 
 using namespace Comm;
@@ -141,6 +142,30 @@ TEST(PortOnLinux, AFileThatIsNoTerminalIsRefused)
     } catch (const EComPort& e) {
         EXPECT_EQ(e.WinCode(), ENOTTY);
     }
+}
+
+TEST(PortOnLinux, AnOpenThatFailsLeavesTheTerminalFree)
+{
+    PtyPair pty;
+    TCommLayer& layer = DefaultCommLayer();
+    // A limit with room for the device's descriptor but not for its
+    // wake-up: the open fails after it claimed the terminal.
+    const int lowestFree = ::fcntl(pty.Master(), F_DUPFD, 0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit tight = limit;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    THandle handle = InvalidHandle;
+    const TOsError failed = layer.CreateDevice(pty.Path(), handle);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(failed, EMFILE);
+    EXPECT_EQ(handle, InvalidHandle);
+    THandle again = InvalidHandle;
+    EXPECT_EQ(layer.CreateDevice(pty.Path(), again), NoError) << "the terminal was left exclusive";
+    layer.CloseHandle(again);
 }
 
 TEST_F(PortOnPty, OpeningAndClosingLeaksNoDescriptor)
@@ -507,6 +532,33 @@ TEST_F(WriteOnPty, AbortAndCloseEndAPendingWrite)
         EXPECT_EQ(e.WinCode(), ECANCELED);
     }
     port.DoneAsync(record);
+}
+
+// The far end reads only once Close has returned: whatever the port threw
+// away while closing (a purge of the output) never reaches it. A
+// pseudo-terminal takes 11 to 14 kB unread, of which a purge leaves the 4 kB
+// already in the far end's own queue.
+TEST_F(WriteOnPty, BytesWrittenBeforeCloseReachAFarEndThatReadsAfterIt)
+{
+    struct Case {
+        const char* name;
+        TComEvents events; // none: the port runs without an event thread
+    };
+    const Case cases[] = {{"without an event thread", {}}, {"with the default events", AllComEvents}};
+    RawFarEnd();
+    std::string sent(8000, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>('a' + i % 26);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port.SetEvents(c.events);
+        OpenWithWriteTimeout(0, 2000);
+        const std::int32_t written = port.Write(sent.data(), static_cast<std::int32_t>(sent.size()));
+        ASSERT_GT(written, 6000) << "the pseudo-terminal took too little for a purge to show";
+        port.Close();
+        EXPECT_EQ(ReadFarEnd(sent.size()), sent.substr(0, static_cast<std::size_t>(written)))
+            << "Close discarded what Write had taken";
+    }
 }
 
 TEST_F(WriteOnPty, OutputLinesOfAPseudoTerminalAreSetWithoutEffect)

@@ -67,6 +67,20 @@ void BuildMachine(SysfsTree& tree)
     tree.Device("usb3/3-1/3-1:1.0/ttyUSB3", "usb-serial", "ftdi_sio");
     tree.Tty("ttyUSB3", "usb3/3-1/3-1:1.0/ttyUSB3");
     tree.Tty("ttyUSB4", "usb3/gone/ttyUSB4");
+    // Adapters whose other strings read well but whose product string does
+    // not: as long as the kernel lets an attribute be, on several lines, and
+    // not UTF-8 (a Latin-1 "é").
+    const QByteArray unreadable[] = {QByteArray(4095, 'P'), "Serial\nAdapter\n", "Adapt\xe9 s\xe9rie\n"};
+    for (int i = 0; i < 3; ++i) {
+        const QString usb = QString("usb4/4-%1").arg(i + 1);
+        const QString tty = QString("ttyUSB%1").arg(i + 5);
+        tree.UsbDevice(usb, "067b", "2303", "pl2303");
+        tree.Attribute(usb, "manufacturer", "Prolific Technology Inc.\n");
+        tree.Attribute(usb, "product", unreadable[i]);
+        tree.Attribute(usb, "serial", QByteArray::number(i + 1) + "\n");
+        tree.Device(usb + "/" + usb.section('/', -1) + ":1.0/" + tty, "usb-serial", "pl2303");
+        tree.Tty(tty, usb + "/" + usb.section('/', -1) + ":1.0/" + tty);
+    }
 }
 
 struct DetailsCase {
@@ -78,16 +92,22 @@ const DetailsCase Cases[] = {
     {"FTDI adapter", {"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A50285BI", 0x0403, 0x6001, "1-1.2", "ftdi_sio"}},
     {"CH340", {"/dev/ttyUSB1", "USB Serial", "", "", 0x1a86, 0x7523, "1-1.3", "ch341-uart"}},
     {"CDC-ACM board without a product string",
-     {"/dev/ttyACM0", "USB serial port", "Arduino (www.arduino.cc)", "75833353035351F0A1B1", 0x2341, 0x0043, "1-2",
+     {"/dev/ttyACM0", "", "Arduino (www.arduino.cc)", "75833353035351F0A1B1", 0x2341, 0x0043, "1-2",
       "cdc_acm"}},
     {"CP210x with a serial number",
      {"/dev/ttyUSB2", "CP2102 USB to UART Bridge Controller", "Silicon Labs", "0001", 0x10c4, 0xea60, "2-1", "cp210x"}},
-    {"built-in UART", {"/dev/ttyS0", "Built-in serial port", "", "", -1, -1, "", "serial"}},
-    {"built-in UART behind the serial core", {"/dev/ttyS3", "Built-in serial port", "", "", -1, -1, "", "serial"}},
-    {"legacy UART that is there", {"/dev/ttyS2", "Built-in serial port", "", "", -1, -1, "", "serial8250"}},
-    {"Bluetooth link, not its adapter", {"/dev/rfcomm0", "Bluetooth link", "", "", -1, -1, "", "rfcomm"}},
-    {"odd attributes", {"/dev/ttyUSB3", "USB serial port", "", "", -1, -1, "3-1", "ftdi_sio"}},
+    {"built-in UART", {"/dev/ttyS0", "", "", "", -1, -1, "", "serial"}},
+    {"built-in UART behind the serial core", {"/dev/ttyS3", "", "", "", -1, -1, "", "serial"}},
+    {"legacy UART that is there", {"/dev/ttyS2", "", "", "", -1, -1, "", "serial8250"}},
+    {"Bluetooth link, not its adapter", {"/dev/rfcomm0", "", "", "", -1, -1, "", "rfcomm"}},
+    {"odd attributes", {"/dev/ttyUSB3", "", "", "", -1, -1, "3-1", "ftdi_sio"}},
     {"device link to nowhere", {"/dev/ttyUSB4", "", "", "", -1, -1, "", ""}},
+    {"product string too long",
+     {"/dev/ttyUSB5", "", "Prolific Technology Inc.", "1", 0x067b, 0x2303, "4-1", "pl2303"}},
+    {"product string on several lines",
+     {"/dev/ttyUSB6", "", "Prolific Technology Inc.", "2", 0x067b, 0x2303, "4-2", "pl2303"}},
+    {"product string not UTF-8",
+     {"/dev/ttyUSB7", "", "Prolific Technology Inc.", "3", 0x067b, 0x2303, "4-3", "pl2303"}},
 };
 
 void PrintTo(const DetailsCase& c, std::ostream* os)
@@ -146,7 +166,7 @@ TEST(PortDetails, SameNamesInTheSameOrderAsTheBareList)
         detailNames.append(port.Name);
     EXPECT_EQ(detailNames, names);
     EXPECT_FALSE(names.contains("/dev/ttyS1")) << "the ghost legacy UART is not a port";
-    EXPECT_EQ(names.size(), 10);
+    EXPECT_EQ(names.size(), 13);
 }
 
 TEST(PortDetails, UnreadableSourceLeavesTheListAsItWas)
@@ -161,23 +181,38 @@ TEST(PortDetails, UnreadableSourceLeavesTheListAsItWas)
 struct TextCase {
     const char* description;
     const char* manufacturer;
+    int vendorId;
+    const char* location;
+    const char* driver;
     const char* text;
 };
 
+// The label for a port that gave no description is the display's own, from
+// what is known of the port; a description read from the device always wins.
 TEST(PortDetails, TextShownBesideTheName)
 {
     const TextCase cases[] = {
-        {"FT232R USB UART", "FTDI", "FT232R USB UART \u2014 FTDI"},
-        {"USB Serial", "", "USB Serial"},
-        {"", "Silicon Labs", "Silicon Labs"},
-        {"Arduino Uno", "Arduino", "Arduino Uno"},
-        {"", "", ""},
+        {"FT232R USB UART", "FTDI", 0x0403, "1-1.2", "ftdi_sio", "FT232R USB UART \u2014 FTDI"},
+        {"USB Serial", "", 0x1a86, "1-1.3", "ch341-uart", "USB Serial"},
+        {"", "Silicon Labs", -1, "", "", "Silicon Labs"},
+        {"Arduino Uno", "Arduino", 0x2341, "1-2", "cdc_acm", "Arduino Uno"},
+        {"", "", -1, "", "", ""},
+        {"", "Arduino (www.arduino.cc)", 0x2341, "1-2", "cdc_acm", "USB serial port \u2014 Arduino (www.arduino.cc)"},
+        {"", "", 0x067b, "4-1", "pl2303", "USB serial port"},
+        {"", "", -1, "", "serial", "Built-in serial port"},
+        {"", "", -1, "", "rfcomm", "Bluetooth link"},
+        {"", "", -1, "3-1", "ftdi_sio", ""},
+        {"Communications Port", "", -1, "", "Serial", "Communications Port"},
     };
     for (const TextCase& c : cases) {
         TPortDetails port;
         port.Description = QString::fromUtf8(c.description);
         port.Manufacturer = QString::fromUtf8(c.manufacturer);
-        EXPECT_EQ(PortDetailsText(port), QString::fromUtf8(c.text)) << c.description << " / " << c.manufacturer;
+        port.VendorId = c.vendorId;
+        port.Location = QString::fromUtf8(c.location);
+        port.Driver = QString::fromUtf8(c.driver);
+        EXPECT_EQ(PortDetailsText(port), QString::fromUtf8(c.text))
+            << c.description << " / " << c.manufacturer << " / " << c.driver;
     }
 }
 

@@ -1,5 +1,6 @@
 // The port watcher over a tree of our own, as ports come and go.
 #include "EventWait.h"
+#include "HandOver.h"
 #include "PortWatcher.h"
 #include "SysfsTree.h"
 
@@ -8,8 +9,18 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +44,53 @@ public:
         return seen;
     }
     QStringList seen;
+};
+
+// Runs calls on the thread it lives in and waits for each (bounded). A call
+// goes there as an event of our own, marked at both ends, and its end comes
+// back through our own mutex: Qt's queue and its blocking connection hand
+// over behind locks ThreadSanitizer cannot see.
+class ThreadDoor : public QObject {
+public:
+    bool Run(std::function<void()> work)
+    {
+        auto* call = new Call(std::move(work));
+        ReleaseHandOver(call);
+        QCoreApplication::postEvent(this, call);
+        return WaitFor(++posted_);
+    }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        AcquireHandOver(e);
+        if (e->type() != CallType)
+            return QObject::event(e);
+        static_cast<Call*>(e)->work();
+        // Notified under the lock: once the waiter sees the count it may
+        // destroy this door, condition and all.
+        std::lock_guard lock(mutex_);
+        ++finished_;
+        done_.notify_all();
+        return true;
+    }
+
+private:
+    bool WaitFor(std::uint64_t count)
+    {
+        std::unique_lock lock(mutex_);
+        return done_.wait_for(lock, std::chrono::seconds(5), [&] { return finished_ >= count; });
+    }
+
+    static inline const QEvent::Type CallType = static_cast<QEvent::Type>(QEvent::registerEventType());
+    struct Call : QEvent {
+        explicit Call(std::function<void()> w) : QEvent(CallType), work(std::move(w)) {}
+        std::function<void()> work;
+    };
+    std::uint64_t posted_ = 0;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::uint64_t finished_ = 0;
 };
 
 void AddSerial(SysfsTree& tree, const QString& name)
@@ -124,26 +182,76 @@ TEST(PortWatcher, ReportsOnTheThreadThatOwnsIt)
     tree.Device("platform/serial8250", "platform", "serial8250");
     QThread thread;
     // Calls into the thread go through an object that lives there.
-    QObject onThread;
+    ThreadDoor onThread;
     onThread.moveToThread(&thread);
     thread.start();
-    TPortWatcher* watcher = nullptr;
-    QMetaObject::invokeMethod(&onThread, [&] { watcher = new TPortWatcher(tree.Source()); },
-                              Qt::BlockingQueuedConnection);
-    ASSERT_NE(watcher, nullptr) << "the watcher was not made on its thread";
-    std::atomic<QThread*> emittedOn{nullptr};
+    // The reports are taken on the watcher's thread and come here through
+    // our own lock.
+    std::mutex mutex;
+    std::condition_variable reported;
     QStringList seen;
-    QObject::connect(watcher, &TPortWatcher::PortArrived, watcher, [&](const QString&) { emittedOn = QThread::currentThread(); },
-                     Qt::DirectConnection);
-    QObject receiver;
-    QObject::connect(watcher, &TPortWatcher::PortArrived, &receiver, [&](const QString& name) { seen.append(name); });
+    QThread* emittedOn = nullptr;
+    TPortWatcher* watcher = nullptr;
+    ASSERT_TRUE(onThread.Run([&] {
+        watcher = new TPortWatcher(tree.Source());
+        QObject::connect(watcher, &TPortWatcher::PortArrived, watcher, [&](const QString& name) {
+            std::lock_guard lock(mutex);
+            seen.append(name);
+            emittedOn = QThread::currentThread();
+            reported.notify_all();
+        });
+    })) << "the call into the thread did not return";
+    ASSERT_NE(watcher, nullptr) << "the watcher was not made on its thread";
     AddSerial(tree, "ttyUSB0");
-    EXPECT_TRUE(RunEventsUntil([&] { return !seen.isEmpty(); }, 3000)) << "no report reached this thread";
-    EXPECT_EQ(seen, QStringList{"/dev/ttyUSB0"});
-    EXPECT_EQ(emittedOn.load(), &thread);
-    QMetaObject::invokeMethod(watcher, [watcher] { delete watcher; }, Qt::BlockingQueuedConnection);
+    {
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(reported.wait_for(lock, std::chrono::seconds(3), [&] { return !seen.isEmpty(); }))
+            << "no report came";
+        EXPECT_EQ(seen, QStringList{"/dev/ttyUSB0"});
+        EXPECT_EQ(emittedOn, &thread);
+    }
+    EXPECT_TRUE(onThread.Run([watcher] { delete watcher; })) << "the watcher was not deleted on its thread";
     thread.quit();
-    thread.wait();
+    EXPECT_TRUE(thread.wait(QDeadlineTimer(5000))) << "the thread did not end";
+}
+
+// A port that arrives while the watcher reads the list for the first time:
+// the listing is held up in a legacy port's UART type, which a pipe gives,
+// while that port becomes real and its device node appears.
+TEST(PortWatcher, APortArrivingWhileTheFirstListIsReadIsReported)
+{
+    SysfsTree tree;
+    tree.Device("platform/serial8250", "platform", "serial8250");
+    tree.Tty("ttyS9", "platform/serial8250");
+    const QString type = tree.Listing() + "/ttyS9/type";
+    ASSERT_EQ(::mkfifo(type.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(tree.Path("dev")));
+    const TPortSource source{tree.Listing(), tree.Path("dev")};
+    std::thread arrival([&] {
+        // Opened once the listing reads the pipe.
+        const int pipe = ::open(type.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
+        QFile real(tree.Path("staging/type"));
+        if (real.open(QIODevice::WriteOnly))
+            real.write("4\n");
+        real.close();
+        ::rename(real.fileName().toLocal8Bit().constData(), type.toLocal8Bit().constData());
+        QFile node(tree.Path("dev/ttyS9"));
+        node.open(QIODevice::WriteOnly);
+        // What the listing reads: no UART yet.
+        if (pipe >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(pipe, "0\n", 2);
+            ::close(pipe);
+        }
+    });
+    TPortWatcher watcher(source);
+    // Should the listing not read the pipe, the arrival is not left waiting.
+    const int reader = ::open(type.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    arrival.join();
+    if (reader >= 0)
+        ::close(reader);
+    EXPECT_TRUE(watcher.Ports().isEmpty()) << "the listing did not wait for the pipe";
+    Reports reports(watcher);
+    EXPECT_EQ(reports.WaitFor(1).join(' ').toStdString(), "+" + tree.Path("dev/ttyS9").toStdString());
 }
 
 TEST(PortWatcher, SourceThatCannotBeWatchedSaysSo)

@@ -7,21 +7,32 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <optional>
+
 namespace {
 
 struct ProbeRun {
     int exitCode = -1;
     QString out, err;
+    // Whether the probe said it could not see the programs of other users;
+    // taken out of err, as it depends on who runs the tests.
+    bool unseenNote = false;
 };
 
+const QString UnseenNote = "zorbel-probe: the programs of other users cannot be seen: a port one of them has open\n"
+                           "without locking it was probed all the same (run as root to see every program)\n";
+
 // The probe, reading the ports of the given listing instead of the
-// machine's.
-ProbeRun RunProbe(const QStringList& arguments, const QString& listing, const QString& deviceDir)
+// machine's (and the processes of another table when given).
+ProbeRun RunProbe(const QStringList& arguments, const QString& listing, const QString& deviceDir,
+                  const QString& processDir = {})
 {
     QProcess probe;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ZORBEL_PORT_LISTING", listing);
     environment.insert("ZORBEL_PORT_DEVICE_DIR", deviceDir);
+    if (!processDir.isEmpty())
+        environment.insert("ZORBEL_PROCESS_DIR", processDir);
     probe.setProcessEnvironment(environment);
     probe.start(ZORBEL_PROBE_PATH, arguments);
     ProbeRun run;
@@ -34,6 +45,8 @@ ProbeRun RunProbe(const QStringList& arguments, const QString& listing, const QS
     run.exitCode = probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
     run.out = QString::fromLocal8Bit(probe.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(probe.readAllStandardError());
+    run.unseenNote = run.err.contains(UnseenNote);
+    run.err.remove(UnseenNote);
     return run;
 }
 
@@ -41,9 +54,67 @@ ProbeRun RunProbe(const QStringList& arguments, const QString& listing, const QS
 class PtyListing : public SysfsTree {
 public:
     PtyListing() { Device("pty", "pty"); }
-    void Add(const std::string& path) { Tty(QFileInfo(QString::fromStdString(path)).fileName(), "pty"); }
-    ProbeRun Run(const QStringList& arguments) const { return RunProbe(arguments, Listing(), "/dev/pts"); }
+    // The line behind a USB adapter of its own, as a board's is, or else on
+    // no bus at all, as a built-in port seems.
+    void Add(const std::string& path, bool usb = true)
+    {
+        const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+        if (!usb) {
+            Tty(name, "pty");
+            return;
+        }
+        const QString adapter = "usb1/1-" + QString::number(++adapters_);
+        UsbDevice(adapter, "2341", "0043", "cdc_acm");
+        Tty(name, adapter + "/" + adapter.section('/', -1) + ":1.0");
+    }
+    ProbeRun Run(const QStringList& arguments, const QString& processDir = {}) const
+    {
+        return RunProbe(arguments, Listing(), "/dev/pts", processDir);
+    }
+
+private:
+    int adapters_ = 0;
 };
+
+// Another program on the machine holding lines: tests/LineHolderMain.cpp.
+class LineHolder {
+public:
+    explicit LineHolder(const QStringList& arguments)
+    {
+        process_.start(ZORBEL_LINE_HOLDER_PATH, arguments);
+        while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+        }
+        const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
+        EXPECT_TRUE(line.startsWith("ready ")) << "the line holder did not start: " << line.toStdString();
+        slave_ = line.mid(6).toStdString();
+    }
+    ~LineHolder()
+    {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(10000)) {
+            ADD_FAILURE() << "the line holder did not end";
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+    LineHolder(const LineHolder&) = delete;
+    LineHolder& operator=(const LineHolder&) = delete;
+
+    qint64 Pid() const { return process_.processId(); }
+    // The slave of its own line when it is a far end.
+    const std::string& Slave() const { return slave_; }
+
+private:
+    QProcess process_;
+    std::string slave_;
+};
+
+// Bytes the port's side sent that nobody has read from the master yet.
+bool PendingOnMaster(const PtyPair& pty)
+{
+    pollfd fd{pty.Master(), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
+}
 
 QStringList Lines(const QString& text)
 {
@@ -64,7 +135,7 @@ TEST(ProbeFind, TellsWhichPortAndSpeedAnswerAndLeavesABusyPortAlone)
     PtyListing listing;
     for (const PtyPair* pty : {&answering, &silent, &busy})
         listing.Add(pty->Path());
-    listing.Tty("999999", "pty");
+    listing.Add("/dev/pts/999999");
 
     const ProbeRun run = listing.Run({"--find"});
     const QString a = QString::fromStdString(answering.Path());
@@ -82,6 +153,114 @@ TEST(ProbeFind, TellsWhichPortAndSpeedAnswerAndLeavesABusyPortAlone)
     EXPECT_TRUE(holder.Connected()) << "the program holding the busy port lost it";
 }
 
+// Who else holds a port's line.
+enum class Holder {
+    Nobody,
+    // Another program opened the port without locking it.
+    PlainUser,
+    // The line's far end (the master's holder) keeps the port open too.
+    FarEndOfItsLine,
+    // The far end of another line keeps this port open.
+    FarEndOfAnother,
+};
+
+struct FindCase {
+    const char* what;
+    Holder holder;
+    bool usb;
+    QStringList options;
+    // The port's line after "PORT: ", "%1" standing for the holder's pid.
+    QString says;
+    // Whether the probe opened the port and wrote to it.
+    bool probed;
+};
+
+const FindCase FindCases[] = {
+    {"a port another program opened plainly", Holder::PlainUser, true, {},
+     "busy, in use by line-holder (pid %1), left alone", false},
+    {"a line whose far end keeps the port open too", Holder::FarEndOfItsLine, true, {}, "57600: in sync", true},
+    {"a port the far end of another line keeps open", Holder::FarEndOfAnother, true, {},
+     "busy, in use by line-holder (pid %1), left alone", false},
+    {"a port with no USB device behind it", Holder::Nobody, false, {},
+     "not probed, no USB device behind it (--all probes it)", false},
+    {"a port with no USB device behind it, with --all", Holder::Nobody, false, {"--all"}, "57600: in sync", true},
+    {"a port another program opened plainly, with --all", Holder::PlainUser, false, {"--all"},
+     "busy, in use by line-holder (pid %1), left alone", false},
+};
+
+TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
+{
+    // Every line and the board behind it (played here unless a far end of
+    // its own plays it) come first: under ThreadSanitizer a process that
+    // started another program may start no thread after it.
+    constexpr std::size_t Count = std::size(FindCases);
+    PtyPair ptys[Count];
+    std::optional<BootLoaderDouble> boards[Count];
+    for (std::size_t i = 0; i < Count; ++i)
+        boards[i].emplace(ptys[i], 57600);
+    for (std::size_t i = 0; i < Count; ++i) {
+        const FindCase& c = FindCases[i];
+        SCOPED_TRACE(c.what);
+        const PtyPair& pty = ptys[i];
+        std::optional<BootLoaderDouble>& board = boards[i];
+        const std::uint32_t speedBefore = board->LineSpeed();
+        std::optional<LineHolder> holder;
+        std::string port = pty.Path();
+        switch (c.holder) {
+        case Holder::Nobody: break;
+        case Holder::PlainUser: holder.emplace(QStringList{QString::fromStdString(pty.Path())}); break;
+        case Holder::FarEndOfItsLine:
+            holder.emplace(QStringList{"--far-end"});
+            port = holder->Slave();
+            break;
+        case Holder::FarEndOfAnother:
+            holder.emplace(QStringList{"--far-end", QString::fromStdString(pty.Path())});
+            break;
+        }
+        PtyListing listing;
+        listing.Add(port, c.usb);
+
+        const ProbeRun run = listing.Run(QStringList{"--find"} + c.options);
+        const QString says = c.says.contains("%1") ? c.says.arg(holder ? holder->Pid() : 0) : c.says;
+        EXPECT_EQ(run.out.toStdString(), port + ": " + says.toStdString() + "\n") << run.err.toStdString();
+        EXPECT_EQ(run.exitCode, says.endsWith("in sync") ? 0 : 1);
+        if (c.holder == Holder::FarEndOfItsLine)
+            continue;
+        EXPECT_EQ(board->LineSpeed() != speedBefore, c.probed) << "the port's speed was set";
+        // Stopped first, so that whatever arrived is either counted or still
+        // waiting on the master.
+        const int received = board->BytesReceived();
+        board.reset();
+        EXPECT_EQ(received > 0 || PendingOnMaster(pty), c.probed) << "bytes the probe wrote: " << received;
+    }
+}
+
+// Another user's process, whose descriptors cannot be read, might hold the
+// port: it is probed all the same, and the probe says what it could not see.
+TEST(ProbeFind, SaysWhenTheProgramsOfOtherUsersCannotBeSeen)
+{
+    PtyPair pty;
+    BootLoaderDouble board(pty, 57600);
+    PtyListing listing;
+    listing.Add(pty.Path());
+    QTemporaryDir processes;
+    ASSERT_TRUE(processes.isValid());
+    // Descriptors that cannot be listed, as another user's are.
+    ASSERT_TRUE(QDir(processes.path()).mkpath("100"));
+    QFile unreadable(processes.path() + "/100/fd");
+    ASSERT_TRUE(unreadable.open(QIODevice::WriteOnly));
+    unreadable.close();
+    // And a process of ours that holds nothing of interest.
+    ASSERT_TRUE(QDir(processes.path()).mkpath("200/fd"));
+    ASSERT_TRUE(QFile::link("/dev/null", processes.path() + "/200/fd/0"));
+
+    const ProbeRun run = listing.Run({"--find"}, processes.path());
+    EXPECT_EQ(run.out, QString::fromStdString(pty.Path()) + ": 57600: in sync\n");
+    EXPECT_TRUE(run.unseenNote) << run.err.toStdString();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
 TEST(ProbeFind, NoBoardAtTheGivenSpeedsExitsWithOne)
 {
     PtyPair pty;
@@ -97,7 +276,8 @@ TEST(ProbeFind, NoBoardAtTheGivenSpeedsExitsWithOne)
 TEST(ProbeFind, MisuseExitsWithTwo)
 {
     PtyListing listing;
-    const QStringList misuses[] = {{"--find", "fast"}, {"--list", "extra"}, {"--lost"}};
+    const QStringList misuses[] = {{"--find", "fast"}, {"--find", "--all", "fast"}, {"--all"}, {"--list", "extra"},
+                                   {"--lost"}};
     for (const QStringList& arguments : misuses) {
         const ProbeRun run = listing.Run(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();

@@ -16,21 +16,55 @@
 
 namespace {
 
+// A port of the machine: a legacy UART, or a board on a USB adapter plugged
+// into a socket (its USB location), with its serial number (none when empty).
+struct Port {
+    QString name;
+    QString location;
+    QByteArray serial;
+};
+
+Port Uart(const QString& name)
+{
+    return {name, {}, {}};
+}
+
+Port Usb(const QString& name, const QString& location, const QByteArray& serial = {})
+{
+    return {name, location, serial};
+}
+
 // The machine's ports, a tree of the test's own made the default source.
 class Machine : public SysfsTree {
 public:
-    explicit Machine(const QStringList& ports)
+    explicit Machine(const std::vector<Port>& ports)
     {
         Device("platform/serial8250", "platform", "serial8250");
-        for (const QString& name : ports)
-            Plug(name);
+        for (const Port& port : ports)
+            Plug(port);
         previous_ = DefaultPortSource();
         SetDefaultPortSource(Source());
     }
     ~Machine() { SetDefaultPortSource(previous_); }
 
-    // A legacy port needs its UART type to be listed.
-    void Plug(const QString& name) { Tty(name, "platform/serial8250", name.startsWith("ttyS") ? 4 : -1); }
+    // A legacy port needs its UART type to be listed. A USB socket holds
+    // one board at a time: what was plugged there before is gone.
+    void Plug(const Port& port)
+    {
+        if (port.location.isEmpty()) {
+            Tty(port.name, "platform/serial8250", port.name.startsWith("ttyS") ? 4 : -1);
+            return;
+        }
+        const QString usb = "usb1/" + port.location;
+        QDir(Path("devices/" + usb)).removeRecursively();
+        UsbDevice(usb, "0403", "6001", "ftdi_sio");
+        if (!port.serial.isEmpty())
+            Attribute(usb, "serial", port.serial + "\n");
+        const QString serialPort = usb + "/" + port.location + ":1.0/" + port.name;
+        Device(serialPort, "usb-serial", "ftdi_sio");
+        Tty(port.name, serialPort);
+    }
+    void Plug(const QString& name) { Plug(Uart(name)); }
     void Unplug(const QString& name) { RemoveTty(name); }
 
 private:
@@ -61,30 +95,80 @@ void ExpectListed(const TComComboBox& box, const QStringList& names)
         << "listed: " << Items(box).join(' ').toStdString() << "; expected: " << want.join(' ').toStdString();
 }
 
+// A user's pick of an entry, as the drop-down list reports it.
+void PickEntry(TComComboBox& box, const QString& text)
+{
+    const int index = box.findText(text);
+    ASSERT_GE(index, 0) << "no entry " << text.toStdString();
+    box.setCurrentIndex(index);
+    emit box.activated(index);
+}
+
+// One change of the ports, or a pick by the user, and the ports listed
+// once the selector has seen it.
+struct Step {
+    std::function<void(Machine&, TComComboBox&)> act;
+    QStringList listed;
+};
+
+Step Plugged(const Port& port, const QStringList& listed)
+{
+    return {[port](Machine& m, TComComboBox&) { m.Plug(port); }, listed};
+}
+
+Step Unplugged(const QString& name, const QStringList& listed)
+{
+    return {[name](Machine& m, TComComboBox&) { m.Unplug(name); }, listed};
+}
+
+Step Picked(const QString& name, const QStringList& listed)
+{
+    return {[name](Machine&, TComComboBox& box) { PickEntry(box, "/dev/" + name); }, listed};
+}
+
 struct FollowCase {
     const char* what;
-    QStringList before;
+    std::vector<Port> before;
     const char* chosen;
-    std::function<void(Machine&)> change;
-    QStringList after;
+    std::vector<Step> steps;
     const char* chosenAfter;
 };
 
 const FollowCase FollowCases[] = {
-    {"a port arrives, the choice stays", {"ttyS0", "ttyUSB1"}, "/dev/ttyUSB1",
-     [](Machine& m) { m.Plug("ttyACM0"); }, {"ttyACM0", "ttyS0", "ttyUSB1"}, "/dev/ttyUSB1"},
-    {"another port goes, the choice stays", {"ttyS0", "ttyUSB1", "ttyACM0"}, "/dev/ttyUSB1",
-     [](Machine& m) { m.Unplug("ttyACM0"); }, {"ttyS0", "ttyUSB1"}, "/dev/ttyUSB1"},
-    {"the chosen port goes, nothing else is chosen", {"ttyS0", "ttyUSB1"}, "/dev/ttyUSB1",
-     [](Machine& m) { m.Unplug("ttyUSB1"); }, {"ttyS0"}, ""},
-    {"a board plugged into an empty list is chosen", {}, "", [](Machine& m) { m.Plug("ttyUSB0"); }, {"ttyUSB0"},
-     "/dev/ttyUSB0"},
-    {"a board that resets is chosen again", {"ttyS0", "ttyUSB1"}, "/dev/ttyUSB1",
-     [](Machine& m) {
-         m.Unplug("ttyUSB1");
-         m.Plug("ttyUSB1");
-     },
-     {"ttyS0", "ttyUSB1"}, "/dev/ttyUSB1"},
+    {"a port arrives, the choice stays", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")}, "/dev/ttyUSB1",
+     {Plugged(Usb("ttyACM0", "1-2", "B"), {"ttyACM0", "ttyS0", "ttyUSB1"})}, "/dev/ttyUSB1"},
+    {"another port goes, the choice stays", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A"), Usb("ttyACM0", "1-2", "B")},
+     "/dev/ttyUSB1", {Unplugged("ttyACM0", {"ttyS0", "ttyUSB1"})}, "/dev/ttyUSB1"},
+    {"the chosen port goes, nothing else is chosen", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")}, "/dev/ttyUSB1",
+     {Unplugged("ttyUSB1", {"ttyS0"})}, ""},
+    {"a board plugged into an empty list is left to the user", {}, "",
+     {Plugged(Usb("ttyUSB0", "1-1", "A"), {"ttyUSB0"})}, ""},
+    {"a board that resets is chosen again", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")}, "/dev/ttyUSB1",
+     {Unplugged("ttyUSB1", {"ttyS0"}), Plugged(Usb("ttyUSB1", "1-1", "A"), {"ttyS0", "ttyUSB1"})}, "/dev/ttyUSB1"},
+    {"a built-in port that returns is chosen again by its name", {Uart("ttyS0"), Uart("ttyS1")}, "/dev/ttyS1",
+     {Unplugged("ttyS1", {"ttyS0"}), Plugged(Uart("ttyS1"), {"ttyS0", "ttyS1"})}, "/dev/ttyS1"},
+    {"with the chosen board gone, a port that arrives is not chosen", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")},
+     "/dev/ttyUSB1",
+     {Unplugged("ttyUSB1", {"ttyS0"}), Plugged(Usb("ttyACM0", "1-2", "B"), {"ttyACM0", "ttyS0"})}, ""},
+    {"with the chosen board gone, another port that goes chooses nothing",
+     {Uart("ttyS0"), Usb("ttyUSB0", "1-2", "B"), Usb("ttyUSB1", "1-1", "A")}, "/dev/ttyUSB1",
+     {Unplugged("ttyUSB1", {"ttyS0", "ttyUSB0"}), Unplugged("ttyUSB0", {"ttyS0"})}, ""},
+    {"the same board back under another name is chosen", {Uart("ttyS0"), Usb("ttyUSB0", "1-1", "A")}, "/dev/ttyUSB0",
+     {Unplugged("ttyUSB0", {"ttyS0"}), Plugged(Usb("ttyUSB1", "1-3", "A"), {"ttyS0", "ttyUSB1"})}, "/dev/ttyUSB1"},
+    {"another board under the old name is not chosen", {Uart("ttyS0"), Usb("ttyUSB0", "1-1", "A")}, "/dev/ttyUSB0",
+     {Unplugged("ttyUSB0", {"ttyS0"}), Plugged(Usb("ttyUSB0", "1-1", "B"), {"ttyS0", "ttyUSB0"})}, ""},
+    {"without serial numbers, the board back in its socket is chosen under another name",
+     {Uart("ttyS0"), Usb("ttyUSB0", "1-1")}, "/dev/ttyUSB0",
+     {Unplugged("ttyUSB0", {"ttyS0"}), Plugged(Usb("ttyUSB1", "1-1"), {"ttyS0", "ttyUSB1"})}, "/dev/ttyUSB1"},
+    {"the user's pick replaces the board that went", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")}, "/dev/ttyUSB1",
+     {Unplugged("ttyUSB1", {"ttyS0"}), Picked("ttyS0", {"ttyS0"}),
+      Plugged(Usb("ttyUSB1", "1-1", "A"), {"ttyS0", "ttyUSB1"})},
+     "/dev/ttyS0"},
+    {"a board the user picked is chosen again when it returns", {Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")},
+     "/dev/ttyS0",
+     {Picked("ttyUSB1", {"ttyS0", "ttyUSB1"}), Unplugged("ttyUSB1", {"ttyS0"}),
+      Plugged(Usb("ttyUSB2", "1-1", "A"), {"ttyS0", "ttyUSB2"})},
+     "/dev/ttyUSB2"},
 };
 
 void PrintTo(const FollowCase& c, std::ostream* os)
@@ -102,52 +186,39 @@ TEST_P(SelectorFollowsTable, ListAndChoice)
     box.SetComProperty(cpPort);
     box.SetText(c.chosen);
     ASSERT_EQ(box.Text(), c.chosen);
-    c.change(machine);
-    ExpectListed(box, c.after);
-    // Late reports of the same change must not move the choice either.
+    for (const Step& step : c.steps) {
+        step.act(machine, box);
+        ExpectListed(box, step.listed);
+    }
+    // Late reports of the same changes must not move the choice either.
     RunEventsFor(300);
-    EXPECT_EQ(Items(box), Devices(c.after));
-    EXPECT_EQ(box.Text(), c.chosenAfter);
+    EXPECT_EQ(Items(box), Devices(c.steps.back().listed));
+    EXPECT_EQ(box.Text(), c.chosenAfter) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, SelectorFollowsTable, testing::ValuesIn(FollowCases),
                          [](const testing::TestParamInfo<FollowCase>& info) { return std::to_string(info.index); });
 
-TEST(SelectorFollows, ChosenPortThatReturnsWithinTheWaitIsChosenAgain)
+TEST(SelectorFollows, ChosenPortThatReturnsIsChosenWhateverArrivedMeanwhile)
 {
-    Machine machine({"ttyS0", "ttyUSB1"});
+    Machine machine({Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")});
     TComComboBox box;
     box.SetComProperty(cpPort);
     box.SetText("/dev/ttyUSB1");
     machine.Unplug("ttyUSB1");
     ExpectListed(box, {"ttyS0"});
     EXPECT_EQ(box.Text(), "");
-    machine.Plug("ttyACM0");
+    machine.Plug(Usb("ttyACM0", "1-2", "B"));
     ExpectListed(box, {"ttyACM0", "ttyS0"});
-    EXPECT_EQ(box.Text(), "") << "nothing else is chosen while the board is waited for";
-    machine.Plug("ttyUSB1");
+    EXPECT_EQ(box.Text(), "") << "nothing else is chosen while the board is away";
+    machine.Plug(Usb("ttyUSB1", "1-1", "A"));
     ExpectListed(box, {"ttyACM0", "ttyS0", "ttyUSB1"});
     EXPECT_EQ(box.Text(), "/dev/ttyUSB1");
 }
 
-TEST(SelectorFollows, ChosenPortIsForgottenAfterTheWait)
-{
-    Machine machine({"ttyS0", "ttyUSB1"});
-    TComComboBox box;
-    box.SetPortReturnWaitMs(100);
-    box.SetComProperty(cpPort);
-    box.SetText("/dev/ttyUSB1");
-    machine.Unplug("ttyUSB1");
-    ExpectListed(box, {"ttyS0"});
-    RunEventsFor(400);
-    machine.Plug("ttyUSB1");
-    ExpectListed(box, {"ttyS0", "ttyUSB1"});
-    EXPECT_EQ(box.Text(), "/dev/ttyS0") << "a list with nothing chosen starts at its first entry";
-}
-
 TEST(SelectorFollows, NothingChangesWhileTheListIsDroppedDown)
 {
-    Machine machine({"ttyS0", "ttyUSB1"});
+    Machine machine({Uart("ttyS0"), Usb("ttyUSB1", "1-1", "A")});
     TComComboBox box;
     box.SetComProperty(cpPort);
     box.SetText("/dev/ttyUSB1");
@@ -166,7 +237,7 @@ TEST(SelectorFollows, NothingChangesWhileTheListIsDroppedDown)
 
 TEST(SelectorFollows, OtherPropertiesDoNotFollowPorts)
 {
-    Machine machine({"ttyS0"});
+    Machine machine({Uart("ttyS0")});
     TComComboBox box;
     box.SetComProperty(cpPort);
     box.SetComProperty(cpDataBits);
@@ -187,7 +258,7 @@ void PlugFtdi(SysfsTree& tree)
 
 TEST(SelectorFollows, EntriesShowTheDetailsAfterTheBareName)
 {
-    Machine machine({"ttyS0"});
+    Machine machine({Uart("ttyS0")});
     PlugFtdi(machine);
     TComComboBox box;
     box.SetComProperty(cpPort);
@@ -198,6 +269,51 @@ TEST(SelectorFollows, EntriesShowTheDetailsAfterTheBareName)
     EXPECT_EQ(usb.data(Qt::DisplayRole).toString(), "/dev/ttyUSB0");
     EXPECT_EQ(usb.data(PortDetailsRole).toString(), QString::fromUtf8("FT232R USB UART \u2014 FTDI"));
     EXPECT_EQ(box.model()->index(0, 0).data(PortDetailsRole).toString(), "Built-in serial port");
+}
+
+TPortDetails Listed(const QString& name, const QString& serial, const QString& location, int vendor = 0x0403)
+{
+    TPortDetails port;
+    port.Name = name;
+    port.SerialNumber = serial;
+    port.Location = location;
+    port.VendorId = vendor;
+    return port;
+}
+
+// Which entry is the port chosen before, among ports the table gives.
+struct FindCase {
+    const char* what;
+    TPortDetails chosen;
+    QList<TPortDetails> listed;
+    int row;
+};
+
+TEST(SelectorFollows, ChosenPortIsFoundByWhatIsBehindIt)
+{
+    const FindCase cases[] = {
+        {"the same serial number under another name", Listed("/dev/ttyUSB0", "A", "1-1"),
+         {Listed("/dev/ttyS0", "", ""), Listed("/dev/ttyUSB3", "A", "1-4")}, 1},
+        {"the same serial number of another maker", Listed("/dev/ttyUSB0", "A", "1-1"),
+         {Listed("/dev/ttyUSB0", "A", "1-1", 0x10c4)}, -1},
+        {"one adapter with two ports, by the name", Listed("/dev/ttyUSB1", "A", "1-1"),
+         {Listed("/dev/ttyUSB0", "A", "1-1"), Listed("/dev/ttyUSB1", "A", "1-1")}, 1},
+        {"one adapter with two ports under new names", Listed("/dev/ttyUSB1", "A", "1-1"),
+         {Listed("/dev/ttyUSB2", "A", "1-1"), Listed("/dev/ttyUSB3", "A", "1-1")}, -1},
+        {"a socket without serial numbers", Listed("/dev/ttyACM0", "", "1-1"),
+         {Listed("/dev/ttyACM0", "", "1-2"), Listed("/dev/ttyACM1", "", "1-1")}, 1},
+        {"nothing known but the name, in another case", Listed("/dev/ttyS1", "", "", -1),
+         {Listed("/dev/ttys1", "", "", -1)}, 0},
+    };
+    for (const FindCase& c : cases) {
+        TPortItemModel model;
+        model.SetPorts(c.listed);
+        QStringList names;
+        for (const TPortDetails& port : c.listed)
+            names << port.Name;
+        model.setStringList(names);
+        EXPECT_EQ(model.RowOfPort(c.chosen), c.row) << c.what;
+    }
 }
 
 // Paints one entry and tells whether anything was drawn right of its name.
@@ -228,7 +344,10 @@ bool DrawsAfterTheName(const QModelIndex& index)
 TEST(SelectorFollows, DelegateDrawsTheDetailsInALighterText)
 {
     TPortItemModel model;
-    model.SetDetails({{"/dev/ttyUSB0", "FT232R USB UART"}});
+    TPortDetails adapter;
+    adapter.Name = "/dev/ttyUSB0";
+    adapter.Description = "FT232R USB UART";
+    model.SetPorts({adapter});
     model.setStringList({"/dev/ttyUSB0", "/dev/ttyS0"});
     EXPECT_TRUE(DrawsAfterTheName(model.index(0, 0)));
     EXPECT_FALSE(DrawsAfterTheName(model.index(1, 0)));

@@ -4,6 +4,7 @@
 #include "PortFixture.h"
 #include "PtyPair.h"
 #include "RegistryKey.h"
+#include "platform/FileCallsLinux.h"
 
 #include <QDir>
 #include <QFile>
@@ -521,26 +522,31 @@ TEST(SafeSave, RefusesWhatTheUserMayNotWriteAndLeavesItAsItWas)
     }
 }
 
+// The new file is made with mode 0600 and given the old one's: a mode other
+// than that shows whether it was.
 TEST(SafeSave, KeepsPermissionsAndOwner)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("c.ini");
     WriteAll(path, "[Port]\nA=1\n");
     const QByteArray name = QFile::encodeName(path);
-    ASSERT_EQ(::chmod(name.constData(), 0600), 0);
     const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown(name.constData(), 4321, 4321), 0);
-    }
-    IniFile ini(path);
-    ini.WriteString("Port", "A", "2");
-    ASSERT_EQ(ini.UpdateFile(), "");
     struct stat saved {};
-    ASSERT_EQ(::stat(name.constData(), &saved), 0);
-    EXPECT_EQ(saved.st_mode & 07777, 0600u);
-    if (root) {
-        EXPECT_EQ(saved.st_uid, 4321u);
-        EXPECT_EQ(saved.st_gid, 4321u);
+    for (const mode_t mode : {0600, 0644, 0640, 0604}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(name.constData(), mode), 0);
+        if (root) {
+            ASSERT_EQ(::chown(name.constData(), 4321, 4321), 0);
+        }
+        IniFile ini(path);
+        ini.WriteString("Port", "A", QString::number(mode));
+        ASSERT_EQ(ini.UpdateFile(), "");
+        ASSERT_EQ(::stat(name.constData(), &saved), 0);
+        EXPECT_EQ(saved.st_mode & 07777, mode);
+        if (root) {
+            EXPECT_EQ(saved.st_uid, 4321u);
+            EXPECT_EQ(saved.st_gid, 4321u);
+        }
     }
 
     // A new file gets the usual mode.
@@ -551,6 +557,66 @@ TEST(SafeSave, KeepsPermissionsAndOwner)
     ::umask(previous);
     ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("new.ini")).constData(), &saved), 0);
     EXPECT_EQ(saved.st_mode & 07777, 0644u);
+}
+
+// What the system says went wrong in a step of the save refuses it, with the
+// system's text, the old file as it was and nothing left beside it. The
+// failures come from the table of calls the save makes: a disk that fails
+// its flush, a file system that refuses a mode, a remote one that tells a
+// lost write at close.
+TEST(SafeSave, AStepTheSystemDidNotCarryOutRefusesTheSave)
+{
+    struct Case {
+        const char* what;
+        void (*fail)(Platform::TFileCalls& calls);
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a write with no room left",
+         [](Platform::TFileCalls& c) { c.Write = [](int, const void*, size_t) -> ssize_t { return errno = ENOSPC, -1; }; },
+         "No space left on device"},
+        {"a mode that cannot be set", [](Platform::TFileCalls& c) { c.Fchmod = [](int, mode_t) { return errno = EPERM, -1; }; },
+         "Operation not permitted"},
+        {"a failed flush to disk", [](Platform::TFileCalls& c) { c.Fdatasync = [](int) { return errno = EIO, -1; }; },
+         "Input/output error"},
+        {"a close that tells of a lost write",
+         [](Platform::TFileCalls& c) { c.Close = [](int fd) { return ::close(fd), errno = EIO, -1; }; },
+         "Input/output error"},
+        {"a rename the folder refuses",
+         [](Platform::TFileCalls& c) { c.Rename = [](const char*, const char*) { return errno = EROFS, -1; }; },
+         "Read-only file system"},
+    };
+    const QByteArray old = "[Port]\nA=1\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("c.ini");
+        const QByteArray name = QFile::encodeName(path);
+        WriteAll(path, old);
+        ASSERT_EQ(::chmod(name.constData(), 0644), 0);
+        struct stat before {};
+        ASSERT_EQ(::stat(name.constData(), &before), 0);
+        const int descriptors = OpenDescriptorCount();
+
+        QString failure;
+        {
+            const Platform::TFileCalls system = Platform::FileCalls();
+            c.fail(Platform::FileCalls());
+            IniFile ini(path);
+            ini.WriteString("Port", "A", "2");
+            failure = ini.UpdateFile();
+            Platform::FileCalls() = system;
+        }
+        EXPECT_EQ(failure, QString("Cannot save '%1': %2").arg(path, c.reason));
+        EXPECT_EQ(ReadAll(path), old);
+        struct stat after {};
+        ASSERT_EQ(::stat(name.constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+        EXPECT_EQ(after.st_mode & 07777, 0644u);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"c.ini"})
+            << "a temporary file stayed";
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    }
 }
 
 // ---- Initialisation files ---------------------------------------------------

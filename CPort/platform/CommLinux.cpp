@@ -28,6 +28,50 @@ const unsigned long SetTermios2 = _IOW('T', 0x2B, TTermios2);
 // A queue of more than this is refused, as a driver refuses an absurd size.
 constexpr std::uint32_t MaxQueueSize = 64u << 20;
 
+// What an open takes of the terminal beyond its descriptor: the flock and
+// exclusive mode. TIOCEXCL keeps other users out; flock also keeps out a
+// second open by root, whom TIOCEXCL lets through. Exclusive mode belongs to
+// the terminal, not to the descriptor, and outlives it while another
+// descriptor is open (a modem line's watcher, a test's far end): an open
+// that fails after taking it gives it back, or the port would read as
+// someone else's at its next open.
+class TerminalClaim {
+public:
+    explicit TerminalClaim(int fd) : fd_(fd) {}
+    ~TerminalClaim()
+    {
+        if (exclusive_)
+            ::ioctl(fd_, TIOCNXCL);
+        if (locked_)
+            ::flock(fd_, LOCK_UN);
+    }
+    TerminalClaim(const TerminalClaim&) = delete;
+    TerminalClaim& operator=(const TerminalClaim&) = delete;
+
+    // A port that is someone else's is left exactly as it was: exclusive
+    // mode is set only once the lock is ours.
+    TOsError Take()
+    {
+        int exclusive = 0;
+        if (::ioctl(fd_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+            return EBUSY;
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+            return errno == EWOULDBLOCK ? EBUSY : LastError();
+        locked_ = true;
+        if (::ioctl(fd_, TIOCEXCL) != 0)
+            return LastError();
+        exclusive_ = true;
+        return NoError;
+    }
+    // The open succeeded: the device keeps the claim until it closes.
+    void Keep() { locked_ = exclusive_ = false; }
+
+private:
+    int fd_;
+    bool locked_ = false;
+    bool exclusive_ = false;
+};
+
 } // namespace
 
 TLinuxCommLayer& LinuxCommLayer()
@@ -93,25 +137,18 @@ TLinuxCommLayer::LockedDevice TLinuxCommLayer::OpenDevice(THandle handle) const
 TOsError TLinuxCommLayer::CreateDevice(const std::string& path, THandle& handle)
 {
     handle = InvalidHandle;
-    UniqueFd fd(::open(DevicePath(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid())
-        return LastError();
-    if (!::isatty(fd.Get()))
-        return ENOTTY;
-    // TIOCEXCL keeps other users out; flock also keeps out a second open by
-    // root, whom TIOCEXCL lets through. A port that is someone else's is
-    // left exactly as it was: exclusive mode belongs to the terminal, not to
-    // this descriptor, so it is set only once the lock is ours.
-    int exclusive = 0;
-    if (::ioctl(fd.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        return EBUSY;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? EBUSY : LastError();
-    if (::ioctl(fd.Get(), TIOCEXCL) != 0)
-        return LastError();
-
+    // Declared before the claim on its terminal, the device outlives it: a
+    // failed open undoes the claim while the descriptor is still open.
     auto device = std::make_shared<Device>();
-    device->fd = std::move(fd);
+    device->fd = UniqueFd(::open(DevicePath(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!device->fd.Valid())
+        return LastError();
+    if (!::isatty(device->fd.Get()))
+        return ENOTTY;
+    TerminalClaim claim(device->fd.Get());
+    if (const TOsError error = claim.Take())
+        return error;
+
     device->serviceWakeup = std::make_unique<TWakeup>();
     if (!device->serviceWakeup->Valid())
         return LastError();
@@ -126,13 +163,14 @@ TOsError TLinuxCommLayer::CreateDevice(const std::string& path, THandle& handle)
         device->hasModemLines = errno != ENOTTY && errno != EINVAL;
 
     // The handle is known before the device is in the table: its watches
-    // report through it.
-    Device& added = *device;
-    std::lock_guard lock(added.mutex);
-    handle = devices_.Add(std::move(device), NewSerial());
+    // report through it. The lock is released before a device the table
+    // refused goes.
+    std::lock_guard lock(device->mutex);
+    handle = devices_.Add(device, NewSerial());
     if (handle == InvalidHandle)
         return ENFILE;
-    added.handle = handle;
+    device->handle = handle;
+    claim.Keep();
     return NoError;
 }
 
@@ -241,8 +279,13 @@ TOsError TLinuxCommLayer::PurgeComm(THandle handle, std::uint32_t flags)
         device->above80 = false;
         ResumeWatch(*device);
     }
-    if (flags & PurgeTxClear)
+    if (flags & PurgeTxClear) {
         ::tcflush(device->fd.Get(), TCOFLUSH);
+        // A pseudo-terminal's flush wakes no poll for the room it made:
+        // whoever drives the pending writes looks again.
+        if (!device->writes.empty())
+            WakeWatchers(*device);
+    }
     return NoError;
 }
 

@@ -9,11 +9,12 @@
 // queue (or straight into the pending read's buffer) and completes the
 // operation in place, so a byte reaches the waiting thread with no hand-off
 // and an idle port wakes nobody. Whoever changes what a watcher must watch (a
-// new operation, a new deadline, room in the queue) wakes it. Reads and
-// writes that nobody watches are driven by the device's service thread, as a
-// driver would drive them; a pending event wait alone does not start it,
-// because its outcome follows from the device's state, which every call that
-// could observe the wait brings up to date first.
+// new operation, a new deadline, room in the queue) wakes it. The device's
+// service thread runs while reads or writes are pending and drives them
+// whenever nobody watches (a watcher may leave at any moment: a handler
+// runs, its thread ends), as a driver would. A pending event wait alone does
+// not start it, because its outcome follows from the device's state, which
+// every call that could observe the wait brings up to date first.
 //
 // Each device and each event object has a lock of its own; a device's lock
 // is taken before an event's, never the other way round. The table of
@@ -155,8 +156,11 @@ private:
         // A full receive queue is left out of the watch (the kernel keeps the
         // bytes); once it has room again the watchers are woken.
         bool watchPaused = false;
-        // The thread that drives reads and writes nobody watches.
+        // The thread that drives reads and writes nobody watches. It runs
+        // while any is pending and steps back while a watcher drives them;
+        // it ends when the device closes or its poll fails.
         std::thread service;
+        bool serviceRunning = false;
         std::unique_ptr<TWakeup> serviceWakeup;
         bool serviceWatching = false;
         // Modem input lines: poll cannot watch them, so while an event mask
@@ -219,10 +223,12 @@ private:
 
     // Something a watcher of the device must know changed: wakes them all.
     static void WakeWatchers(Device& device);
-    // An operation went pending: when no thread watches the device, its
-    // service thread takes over.
+    // An operation went pending: the watchers look again, and the service
+    // thread is there to take over once they leave.
     void OperationStarted(const std::shared_ptr<Device>& device);
-    static void LeaveWatch(Device& device, TWakeup& watcher);
+    // Starts or wakes the service thread while reads or writes are pending.
+    void DriveUnwatched(const std::shared_ptr<Device>& device);
+    void LeaveWatch(const std::shared_ptr<Device>& device, TWakeup& watcher);
     // What a watcher polls the device for: nothing once it is closed or lost.
     static short WatchFor(Device& device);
     void ServeDevice(const std::shared_ptr<Device>& device);

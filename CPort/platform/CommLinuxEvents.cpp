@@ -87,8 +87,8 @@ struct TLinuxCommLayer::Waiting {
     // Keeps what the poll reported for the next look.
     void Woken();
     // Leaves every event and device.
-    void Leave();
-    void LeaveDevice(std::size_t index);
+    void Leave(TLinuxCommLayer& layer);
+    void LeaveDevice(TLinuxCommLayer& layer, std::size_t index);
 };
 
 namespace {
@@ -136,7 +136,7 @@ std::optional<TLinuxCommLayer::Clock::time_point> TLinuxCommLayer::Waiting::Watc
     // Devices no longer bound to a waited event are left first.
     for (std::size_t w = watched.size(); w-- > 0;) {
         if (IndexOf(devices, watched[w]) == devices.size())
-            LeaveDevice(w);
+            LeaveDevice(layer, w);
     }
     // Operations bound to the waited events complete in place: this thread
     // reads their device itself, when its last poll found it readable.
@@ -197,20 +197,20 @@ void TLinuxCommLayer::Waiting::Woken()
     wakeup.Awake((fds.back().revents & POLLIN) != 0);
 }
 
-void TLinuxCommLayer::Waiting::LeaveDevice(std::size_t index)
+void TLinuxCommLayer::Waiting::LeaveDevice(TLinuxCommLayer& layer, std::size_t index)
 {
-    Device& device = *watched[index];
+    const std::shared_ptr<Device>& device = watched[index];
     {
-        std::lock_guard lock(device.mutex);
+        std::lock_guard lock(device->mutex);
         if (reported[index] & (POLLIN | POLLHUP | POLLERR))
-            device.readable = true;
-        LeaveWatch(device, wakeup);
+            device->readable = true;
+        layer.LeaveWatch(device, wakeup);
     }
     watched.erase(watched.begin() + static_cast<std::ptrdiff_t>(index));
     reported.erase(reported.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-void TLinuxCommLayer::Waiting::Leave()
+void TLinuxCommLayer::Waiting::Leave(TLinuxCommLayer& layer)
 {
     for (std::size_t i = 0; i < asleepOn; ++i) {
         Event& event = *events[i];
@@ -220,7 +220,7 @@ void TLinuxCommLayer::Waiting::Leave()
             event.sleepers.erase(found);
     }
     while (!watched.empty())
-        LeaveDevice(watched.size() - 1);
+        LeaveDevice(layer, watched.size() - 1);
     // A wake-up that came after the last poll is not carried into the next wait.
     wakeup.Awake(false);
     events.clear();
@@ -238,8 +238,9 @@ TWaitResult TLinuxCommLayer::WaitForMultipleObjects(std::span<const THandle> han
 
     thread_local Waiting waiting;
     struct Left {
-        ~Left() { waiting.Leave(); }
-    } left;
+        TLinuxCommLayer& layer;
+        ~Left() { waiting.Leave(layer); }
+    } left{*this};
     if (!waiting.wakeup.Valid())
         return {WaitFailed, EMFILE};
     for (const THandle handle : handles) {

@@ -45,36 +45,51 @@ void TLinuxCommLayer::WakeWatchers(Device& device)
 
 void TLinuxCommLayer::OperationStarted(const std::shared_ptr<Device>& device)
 {
-    if (!device->watchers.empty() || device->serviceWatching) {
-        // A new operation may need more watched (room to write) or sooner
-        // (its deadline).
-        WakeWatchers(*device);
+    // A new operation may need more watched (room to write) or sooner (its
+    // deadline): whoever watches looks again.
+    WakeWatchers(*device);
+    DriveUnwatched(device);
+}
+
+void TLinuxCommLayer::DriveUnwatched(const std::shared_ptr<Device>& device)
+{
+    if (device->closed || (device->reads.empty() && device->writes.empty()))
+        return;
+    // The service thread runs while anything is pending, watched or not: a
+    // watcher may stop watching at any time (a handler runs, its thread
+    // ends), and the operation must go on without it.
+    // It steps back while a watcher drives the device, and the last watcher
+    // to leave wakes it.
+    if (device->serviceRunning) {
+        if (device->watchers.empty())
+            device->serviceWakeup->Wake();
         return;
     }
-    if (device->service.joinable()) {
-        device->serviceWakeup->Wake();
-        return;
-    }
+    // One that ended after a failed poll only has to return: it released the
+    // lock before it did.
+    if (device->service.joinable())
+        device->service.join();
     try {
         device->service = std::thread([this, device] { ServeDevice(device); });
+        device->serviceRunning = true;
     } catch (const std::system_error&) {
         // No thread to be had: the operation still progresses whenever its
-        // event is waited on or its result asked for.
+        // event is waited on or its result asked for, and the next start or
+        // watcher leaving tries again.
     }
 }
 
-void TLinuxCommLayer::LeaveWatch(Device& device, TWakeup& watcher)
+void TLinuxCommLayer::LeaveWatch(const std::shared_ptr<Device>& device, TWakeup& watcher)
 {
-    const auto found = std::find(device.watchers.begin(), device.watchers.end(), &watcher);
-    if (found == device.watchers.end())
+    const auto found = std::find(device->watchers.begin(), device->watchers.end(), &watcher);
+    if (found == device->watchers.end())
         return;
-    device.watchers.erase(found);
-    if (!device.watchers.empty())
+    device->watchers.erase(found);
+    if (!device->watchers.empty())
         return;
-    device.watchersLeft.notify_all();
+    device->watchersLeft.notify_all();
     // Reads and writes nobody watches any more go to the service thread.
-    if (!device.closed && (!device.reads.empty() || !device.writes.empty()) && device.service.joinable())
-        device.serviceWakeup->Wake();
+    DriveUnwatched(device);
 }
 
 short TLinuxCommLayer::WatchFor(Device& device)
@@ -97,9 +112,10 @@ void TLinuxCommLayer::ServeDevice(const std::shared_ptr<Device>& shared)
     Device& device = *shared;
     TWakeup& wakeup = *device.serviceWakeup;
     std::unique_lock lock(device.mutex);
-    while (!device.closed) {
+    for (TOsError error = NoError; !device.closed && error == NoError;) {
         // Served only while no other thread watches: a watcher drives the
-        // device as it waits, and two would only wake each other.
+        // device as it waits, and two would only wake each other. A watcher
+        // that leaves wakes this thread.
         const bool serve = device.watchers.empty() && (!device.reads.empty() || !device.writes.empty());
         std::optional<Clock::time_point> wake;
         pollfd fds[2] = {{-1, 0, 0}, {wakeup.Fd(), POLLIN, 0}};
@@ -111,15 +127,16 @@ void TLinuxCommLayer::ServeDevice(const std::shared_ptr<Device>& shared)
         }
         device.serviceWatching = serve;
         lock.unlock();
-        const TOsError error = wakeup.FallingAsleep() ? PollUntil(fds, wake) : NoError;
+        error = wakeup.FallingAsleep() ? PollUntil(fds, wake) : NoError;
         lock.lock();
         device.serviceWatching = false;
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
             device.readable = true;
         wakeup.Awake((fds[1].revents & POLLIN) != 0);
-        if (error != NoError)
-            break;
     }
+    // A poll that failed ends the thread; the next operation or watcher
+    // leaving starts another.
+    device.serviceRunning = false;
 }
 
 // ---- Closing --------------------------------------------------------------------

@@ -23,9 +23,10 @@ std::size_t SequenceLength(unsigned char c)
     return 0;
 }
 
-// Well-formed UTF-8 without control characters (overlong forms and
-// surrogates are let through: the kernel does not write them, and the text
-// is only shown).
+} // namespace
+
+// Overlong forms and surrogates are let through: the kernel does not write
+// them, and the text is only shown.
 bool IsPlainText(const std::string& text)
 {
     for (std::size_t i = 0; i < text.size();) {
@@ -43,8 +44,6 @@ bool IsPlainText(const std::string& text)
     }
     return true;
 }
-
-} // namespace
 
 std::string ReadAttribute(const fs::path& file)
 {

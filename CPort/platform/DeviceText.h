@@ -15,6 +15,10 @@ namespace Platform {
 inline constexpr std::size_t MaxAttributeSize = 512;
 std::string ReadAttribute(const std::filesystem::path& file);
 
+// Whether the text is well-formed UTF-8 on one line, without control
+// characters: a string a device reported that can be shown as it is.
+bool IsPlainText(const std::string& text);
+
 // A USB id as the kernel writes it (four hex digits), or -1.
 int ParseUsbId(const std::string& text);
 

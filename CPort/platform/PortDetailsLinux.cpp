@@ -63,23 +63,14 @@ std::string DriverOf(const fs::path& device)
     return driver;
 }
 
-// What a port without a USB product string is called, by its driver.
-std::string DescriptionFor(const std::string& driver, bool usb)
-{
-    if (usb)
-        return "USB serial port";
-    if (driver == "rfcomm")
-        return "Bluetooth link";
-    if (driver.empty())
-        return {};
-    return "Built-in serial port";
-}
-
 void ReadUsbFields(const fs::path& usb, TPortDetails& port)
 {
     port.VendorId = ParseUsbId(ReadAttribute(usb / "idVendor"));
     port.ProductId = ParseUsbId(ReadAttribute(usb / "idProduct"));
     port.Manufacturer = ReadAttribute(usb / "manufacturer");
+    // A product string that cannot be read (too long, several lines, not
+    // UTF-8) leaves the description empty: what a port is called when its
+    // device says nothing is for whoever shows it to decide.
     port.Description = ReadAttribute(usb / "product");
     port.SerialNumber = ReadAttribute(usb / "serial");
     port.Location = usb.filename().string();
@@ -97,8 +88,6 @@ TPortDetails DetailsOf(const fs::path& entry, std::string name)
     const fs::path usb = UsbDeviceOf(device);
     if (!usb.empty())
         ReadUsbFields(usb, port);
-    if (port.Description.empty())
-        port.Description = DescriptionFor(port.Driver, !usb.empty());
     return port;
 }
 

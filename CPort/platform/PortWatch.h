@@ -3,7 +3,8 @@
 // Tells that the serial ports of a source may have changed, by the system's
 // own change notice, never by reading the source over and over: on Linux
 // inotify on the listing and the device directory, on Windows a change
-// notice on the registry key that names the ports. The component waits on
+// notice on the registry key above the one that names the ports (which may
+// not exist while there are none). The component waits on
 // Handle() with its event loop and then calls TakeChanges().
 
 #include "PortEnum.h"

@@ -1,35 +1,24 @@
 #pragma once
 
-// What a save needs to know of the file it is about to replace: whether it is
-// there, why it must not be replaced, and whose it is, so that the new file
-// can go back to its owner. Links are followed: a save writes through them.
+// Replacing a file as a whole, so that a failure at any point leaves the
+// previous file as it was and no temporary file beside it: the data goes to
+// a temporary file in the same folder, is flushed to disk and closed, and
+// only then renamed over the old file. Every step's result is checked: a
+// save the system did not carry out in full is refused.
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
 
 namespace Platform {
 
-class TReplacedFile {
-public:
-    // Looks the file at path (UTF-8) up.
-    explicit TReplacedFile(const std::string& path);
-
-    bool Exists() const { return exists_; }
-    // The system's reason not to replace the file, or empty: the look failed,
-    // this process may not write it, or it has no write permission at all.
-    // That last is how its owner says "keep this as it is": it is refused
-    // even to an administrator, with the reason an ordinary user would get.
-    const std::string& Refusal() const { return refusal_; }
-    // Gives the new file, open as descriptor fd, the old one's owner where
-    // this process has the right (as root); otherwise, and on Windows, where
-    // a new file takes its folder's permissions, nothing changes.
-    void KeepOwner(int fd) const;
-
-private:
-    bool exists_ = false;
-    std::string refusal_;
-    std::uint32_t owner_ = 0;
-    std::uint32_t group_ = 0;
-};
+// Replaces the file at path (UTF-8) with size bytes from data. A symbolic
+// link is written through to its target and stays a link; a hard link to the
+// file is split from it. An existing file keeps its permissions (and on Linux
+// its owner where this process may give it); a new one gets the usual ones.
+// A file with no write permission at all is refused, even to an
+// administrator, with the reason an ordinary user would get: that is how its
+// owner says "keep this as it is". Returns an empty text on success, else
+// the system's reason.
+std::string ReplaceFileWith(const std::string& path, const void* data, std::size_t size);
 
 } // namespace Platform

@@ -5,11 +5,13 @@
 // plus the signal that ended it, 127 when it could not be started, or 1 when
 // its end could not be learned.
 
+#include "FlashOutcome.h"
 #include "ProcessStarter.h"
 
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -130,29 +132,25 @@ int ReportOutcome(const TFlasherEnd& end, const char* flasher)
 {
     std::fputs("\n", stdout);
     if (end.kind == TFlasherEnd::NotStarted) {
-        std::printf("Échec de la mise à jour : impossible de lancer %s (%s). ", flasher, std::strerror(end.error));
+        std::fputs(FlashOutcome::NotStarted(flasher, std::strerror(end.error)).c_str(), stdout);
         return 127;
     }
     if (end.kind == TFlasherEnd::NotWaited) {
-        // Without the flasher's status nothing says the update succeeded.
-        std::printf("Échec de la mise à jour : impossible de connaître la fin de %s (%s). ", flasher,
-                    std::strerror(end.error));
+        std::fputs(FlashOutcome::NotWaited(flasher, std::strerror(end.error)).c_str(), stdout);
         return 1;
     }
     if (WIFEXITED(end.status)) {
         const int exitCode = WEXITSTATUS(end.status);
-        std::printf(exitCode == 0 ? "Mise à jour réussie (code de sortie %d). "
-                                  : "Échec de la mise à jour (code de sortie %d). ",
-                    exitCode);
+        std::fputs(FlashOutcome::Exited(static_cast<std::uint32_t>(exitCode)).c_str(), stdout);
         return exitCode;
     }
-    std::printf("Échec de la mise à jour (arrêt par le signal %d). ", WTERMSIG(end.status));
+    std::fputs(FlashOutcome::Signalled(WTERMSIG(end.status)).c_str(), stdout);
     return 128 + WTERMSIG(end.status);
 }
 
 void WaitForEnter()
 {
-    std::fputs("Appuyez sur Entrée pour fermer cette fenêtre.", stdout);
+    std::fputs(FlashOutcome::CloseRequest, stdout);
     std::fflush(stdout);
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
     }
@@ -178,7 +176,7 @@ int main(int argc, char** argv)
     // The system's texts in the user's language.
     std::setlocale(LC_ALL, "");
     if (argc < 2) {
-        std::fputs("usage: zorbel-flash-run FLASHER [ARGUMENT...]\n", stderr);
+        std::fputs(FlashOutcome::Usage, stderr);
         return 2;
     }
     ResetSignals();

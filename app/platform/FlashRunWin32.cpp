@@ -2,9 +2,11 @@
 // press runs on Windows. It starts the flasher with the arguments as they
 // are (no cmd.exe), waits for it, says in French whether the update
 // succeeded, and keeps the console open until Enter is pressed. Exits with
-// the flasher's code, or 127 when it could not be started.
+// the flasher's code, or 127 when it could not be started, or 1 when its
+// end could not be learned.
 
 #include "CommandLineQuote.h"
+#include "FlashOutcome.h"
 #include "SystemError.h"
 #include "WideText.h"
 
@@ -32,7 +34,7 @@ void Say(const std::string& text)
 
 void WaitForEnter()
 {
-    Say("Appuyez sur Entrée pour fermer cette fenêtre.");
+    Say(FlashOutcome::CloseRequest);
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     char c = 0;
     DWORD read = 0;
@@ -40,10 +42,43 @@ void WaitForEnter()
     }
 }
 
-// Runs the flasher in this console and returns its exit code, or the
-// system's error of a start that failed in startError.
-DWORD RunFlasher(const std::vector<std::string>& command, DWORD& startError)
+// Ctrl-C and Ctrl-Break in the console are for the flasher, which shares
+// the console and gets them too: the runner stays to tell how it ended.
+// Closing the console still ends the runner.
+BOOL WINAPI KeepRunning(DWORD event)
 {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+// While the flasher runs. Whoever started us may have left Ctrl-C ignored
+// (a process started in a new process group has it so), and the flasher
+// would inherit that: it is turned back on, and the runner keeps itself
+// alive with a handler, which children do not inherit. Made before the
+// flasher starts, so that no key pressed once it runs can end the runner
+// first; once it has ended, Ctrl-C closes the window again.
+class TKeepRunningThroughInterrupts {
+public:
+    TKeepRunningThroughInterrupts()
+    {
+        SetConsoleCtrlHandler(nullptr, FALSE);
+        SetConsoleCtrlHandler(KeepRunning, TRUE);
+    }
+    ~TKeepRunningThroughInterrupts() { SetConsoleCtrlHandler(KeepRunning, FALSE); }
+    TKeepRunningThroughInterrupts(const TKeepRunningThroughInterrupts&) = delete;
+    TKeepRunningThroughInterrupts& operator=(const TKeepRunningThroughInterrupts&) = delete;
+};
+
+// How the flasher's run ended, as far as we could learn it.
+struct TFlasherEnd {
+    enum { NotStarted, NotWaited, Ended } kind = Ended;
+    DWORD code = 0;  // the exit code, when Ended
+    DWORD error = 0; // the system's error, when NotStarted or NotWaited
+};
+
+// Runs the flasher in this console and waits for it.
+TFlasherEnd RunFlasher(const std::vector<std::string>& command)
+{
+    const TKeepRunningThroughInterrupts interrupts;
     const std::wstring path = Platform::WideFromUtf8(command[0]);
     std::wstring line = Platform::WideFromUtf8(
         Platform::JoinCommandLine(command[0], std::vector<std::string>(command.begin() + 1, command.end())));
@@ -51,16 +86,32 @@ DWORD RunFlasher(const std::vector<std::string>& command, DWORD& startError)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr,
-                        nullptr, &startup, &process)) {
-        startError = GetLastError();
-        return 0;
-    }
+                        nullptr, &startup, &process))
+        return {TFlasherEnd::NotStarted, 0, GetLastError()};
     CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    TFlasherEnd end;
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &end.code))
+        end = {TFlasherEnd::NotWaited, 0, GetLastError()};
     CloseHandle(process.hProcess);
-    return code;
+    return end;
+}
+
+// Says how the flasher's run ended and returns our exit code.
+int ReportOutcome(const TFlasherEnd& end, const std::string& flasher)
+{
+    Say("\n");
+    switch (end.kind) {
+    case TFlasherEnd::NotStarted:
+        Say(FlashOutcome::NotStarted(flasher, Platform::SystemErrorText(end.error)));
+        return 127;
+    case TFlasherEnd::NotWaited:
+        Say(FlashOutcome::NotWaited(flasher, Platform::SystemErrorText(end.error)));
+        return 1;
+    case TFlasherEnd::Ended: break;
+    }
+    Say(FlashOutcome::Exited(end.code));
+    return static_cast<int>(end.code);
 }
 
 std::vector<std::string> Arguments()
@@ -80,23 +131,12 @@ int main()
 {
     const std::vector<std::string> command = Arguments();
     if (command.empty()) {
-        Say("usage: zorbel-flash-run FLASHER [ARGUMENT...]\n");
+        Say(FlashOutcome::Usage);
         return 2;
     }
-    DWORD startError = 0;
-    const DWORD code = RunFlasher(command, startError);
+    const TFlasherEnd end = RunFlasher(command);
     // The outcome and the request to close share the console's last line.
-    Say("\n");
-    int exitCode = static_cast<int>(code);
-    if (startError != 0) {
-        exitCode = 127;
-        Say("Échec de la mise à jour : impossible de lancer " + command[0] + " (" +
-            Platform::SystemErrorText(startError) + "). ");
-    } else if (code == 0) {
-        Say("Mise à jour réussie (code de sortie 0). ");
-    } else {
-        Say("Échec de la mise à jour (code de sortie " + std::to_string(code) + "). ");
-    }
+    const int exitCode = ReportOutcome(end, command[0]);
     WaitForEnter();
     return exitCode;
 }

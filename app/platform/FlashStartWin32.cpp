@@ -45,7 +45,7 @@ TSystemError StartInNewConsole(const std::string& program, const std::vector<std
 } // namespace
 
 TSystemError StartFlasher(const std::string& runner, const std::string& flasher,
-                          const std::vector<std::string>& arguments)
+                          const std::vector<std::string>& arguments, bool /*inWindow*/)
 {
     TSystemError error = 0;
     const std::string flasherPath = FindOnProgramSearch(flasher, error);

@@ -2,8 +2,12 @@
 // records the arguments its C runtime split from the command line (what
 // the real flasher would get) in the file ZORBEL_STANDIN_RECORD names, each
 // as "<length>:<bytes>", signals the event ZORBEL_STANDIN_DONE names, and
-// exits with ZORBEL_STANDIN_EXIT (0 by default). With ZORBEL_STANDIN_FOLDER
-// it first writes the folder it was started in to that file.
+// exits with ZORBEL_STANDIN_EXIT (0 by default). With ZORBEL_STANDIN_HOLD
+// it first waits, as a flasher at work does, until the event that names is
+// set (10 s at most), and ends at Ctrl-C or Ctrl-Break with the code
+// Windows' own handling gives (Wine's gives 0).
+// With ZORBEL_STANDIN_FOLDER it first writes the folder it was started in to
+// that file.
 
 #include "WideText.h"
 
@@ -19,6 +23,11 @@ std::wstring Variable(const wchar_t* name)
     wchar_t value[1024];
     const DWORD length = GetEnvironmentVariableW(name, value, static_cast<DWORD>(std::size(value)));
     return length > 0 && length < std::size(value) ? std::wstring(value, length) : std::wstring();
+}
+
+BOOL WINAPI EndAsWindowsDoes(DWORD)
+{
+    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
 } // namespace
@@ -51,9 +60,17 @@ int wmain(int argc, wchar_t** argv)
         WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
         CloseHandle(file);
     }
+    // Ready for the console's events before it says it runs.
+    const HANDLE hold = OpenEventW(SYNCHRONIZE, FALSE, Variable(L"ZORBEL_STANDIN_HOLD").c_str());
+    if (hold)
+        SetConsoleCtrlHandler(EndAsWindowsDoes, TRUE);
     if (const HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, Variable(L"ZORBEL_STANDIN_DONE").c_str())) {
         SetEvent(done);
         CloseHandle(done);
+    }
+    if (hold) {
+        WaitForSingleObject(hold, 10000);
+        CloseHandle(hold);
     }
     const std::wstring code = Variable(L"ZORBEL_STANDIN_EXIT");
     return code.empty() ? 0 : std::wcstol(code.c_str(), nullptr, 10);

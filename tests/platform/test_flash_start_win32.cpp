@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 using namespace PlatformTest;
@@ -47,6 +48,7 @@ protected:
         SetEnvironmentVariableW(L"ZORBEL_STANDIN_RECORD", Platform::WideFromUtf8(record).c_str());
         SetEnvironmentVariableW(L"ZORBEL_STANDIN_DONE", L"ZorbelStandInDone");
         SetEnvironmentVariableW(L"ZORBEL_STANDIN_EXIT", nullptr);
+        SetEnvironmentVariableW(L"ZORBEL_STANDIN_HOLD", nullptr);
     }
     void TearDown() override { CloseHandle(done); }
 
@@ -64,7 +66,7 @@ protected:
 
 TEST_F(FlashStart, TheFlasherIsFoundAndGetsEveryArgumentWhole)
 {
-    ASSERT_EQ(Platform::StartFlasher("", Platform::FlasherFileName, HostileLine), 0u);
+    ASSERT_EQ(Platform::StartFlasher("", Platform::FlasherFileName, HostileLine, true), 0u);
     ASSERT_EQ(WaitForSingleObject(done, static_cast<DWORD>(Patience.count())), WAIT_OBJECT_0)
         << "the stand-in flasher did not run";
     EXPECT_EQ(ReadRecord(), Recorded(HostileLine));
@@ -72,19 +74,22 @@ TEST_F(FlashStart, TheFlasherIsFoundAndGetsEveryArgumentWhole)
 
 TEST_F(FlashStart, AMissingFlasherFailsWithTheSystemsError)
 {
-    const Platform::TSystemError error = Platform::StartFlasher("", "zorbel-no-such-flasher.exe", {});
+    const Platform::TSystemError error = Platform::StartFlasher("", "zorbel-no-such-flasher.exe", {}, true);
     EXPECT_EQ(error, static_cast<Platform::TSystemError>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(Platform::SystemErrorText(error).empty());
 }
 
 // The runner in this console, its input and output on pipes: Enter is
-// already waiting, and its last line is read back.
+// already waiting, and its last line is read back. With interrupt, the
+// runner starts in a process group of its own, and interrupt runs once the
+// flasher (the stand-in) has started.
 struct TRunnerOutcome {
     DWORD exitCode = 0;
     std::string output;
 };
 
-TRunnerOutcome RunRunner(const std::vector<std::string>& arguments)
+TRunnerOutcome RunRunner(const std::vector<std::string>& arguments,
+                         const std::function<void(DWORD runnerGroup)>& interrupt = {})
 {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE inRead, inWrite, outRead, outWrite;
@@ -105,11 +110,14 @@ TRunnerOutcome RunRunner(const std::vector<std::string>& arguments)
     startup.hStdError = outWrite;
     PROCESS_INFORMATION process{};
     TRunnerOutcome outcome;
-    const BOOL started = CreateProcessW(Platform::WideFromUtf8(runner).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        0, nullptr, nullptr, &startup, &process);
+    const BOOL started =
+        CreateProcessW(Platform::WideFromUtf8(runner).c_str(), line.data(), nullptr, nullptr, TRUE,
+                       interrupt ? CREATE_NEW_PROCESS_GROUP : 0, nullptr, nullptr, &startup, &process);
     CloseHandle(inRead);
     CloseHandle(outWrite);
     EXPECT_TRUE(started) << "the runner did not start: " << Platform::SystemErrorText(GetLastError());
+    if (started && interrupt)
+        interrupt(process.dwProcessId);
     char buffer[4096];
     DWORD read = 0;
     while (started && ReadFile(outRead, buffer, sizeof buffer, &read, nullptr) && read > 0)
@@ -150,5 +158,50 @@ TEST_F(FlashStart, TheRunnerReportsAFlasherThatCannotStart)
     EXPECT_NE(outcome.output.find("Échec de la mise à jour : impossible de lancer "), std::string::npos)
         << outcome.output;
 }
+
+// The console the runner shares with the suite. A suite started without a
+// real one (Wine gives a stand-in that takes no events when the output is
+// no terminal) makes one, once: making another takes Wine seconds.
+bool SuiteConsole()
+{
+    static const bool made = GetConsoleWindow() || (FreeConsole(), AllocConsole());
+    return made;
+}
+
+// Ctrl-C or Ctrl-Break in the console while the flasher works: the flasher
+// ends as the console's default handling ends it, and the runner, still
+// there, tells that end.
+class RunnerInterrupted : public FlashStart, public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(RunnerInterrupted, TheRunnerStaysAndReportsTheFlashersEnd)
+{
+    if (!SuiteConsole())
+        GTEST_SKIP() << "the suite has no console to send Ctrl-C in: " << Platform::SystemErrorText(GetLastError());
+    // The stand-in works until the console's event ends it, or until it is
+    // let go when the event cannot be sent.
+    const HANDLE hold = CreateEventW(nullptr, TRUE, FALSE, L"ZorbelStandInHold");
+    ASSERT_TRUE(hold);
+    SetEnvironmentVariableW(L"ZORBEL_STANDIN_HOLD", L"ZorbelStandInHold");
+    std::string skipped;
+    const TRunnerOutcome outcome =
+        RunRunner({SuiteFolder() + "\\avrdude.exe", "-P", "COM3"}, [&](DWORD runnerGroup) {
+            ASSERT_EQ(WaitForSingleObject(done, static_cast<DWORD>(Patience.count())), WAIT_OBJECT_0)
+                << "the stand-in flasher did not run";
+            if (!GenerateConsoleCtrlEvent(GetParam(), runnerGroup)) {
+                skipped = Platform::SystemErrorText(GetLastError());
+                SetEvent(hold);
+            }
+        });
+    CloseHandle(hold);
+    if (!skipped.empty())
+        GTEST_SKIP() << "the console event could not be sent: " << skipped;
+    EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+    EXPECT_NE(outcome.output.find("Échec de la mise à jour (code de sortie 0xC000013A). "), std::string::npos)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find("Appuyez sur Entrée pour fermer cette fenêtre."), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(CtrlCAndCtrlBreak, RunnerInterrupted,
+                         ::testing::Values(static_cast<DWORD>(CTRL_C_EVENT), static_cast<DWORD>(CTRL_BREAK_EVENT)));
 
 } // namespace

@@ -32,6 +32,20 @@ TEST(PortListing, EverySerialPortIsListedAndNothingElse)
     EXPECT_EQ(Sorted(*names), Sorted(expected));
 }
 
+#ifdef _WIN32
+// The key's values are read into a buffer that grows to the longest of them.
+TEST(PortListing, ANameLongerThanTheFirstBufferIsListed)
+{
+    const auto listing = MakePortListing();
+    const std::string longName = "COM" + std::string(700, '7');
+    listing->AddSerial("COM3");
+    listing->AddSerial(longName);
+    const auto names = Platform::ListSerialDevices(listing->Source());
+    ASSERT_TRUE(names) << "the listing could not be read";
+    EXPECT_EQ(Sorted(*names), Sorted({"COM3", longName}));
+}
+#endif
+
 TEST(PortListing, AnEmptyListingGivesNoPorts)
 {
     const auto listing = MakePortListing();

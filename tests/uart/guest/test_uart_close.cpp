@@ -103,9 +103,9 @@ TEST_P(SlowLine, BytesWrittenJustBeforeCloseAllArrive)
     EXPECT_EQ(arrived, bytes.substr(0, arrived.size()));
 }
 
-// Without an event thread only: a port whose event thread runs discards at
-// close what is still queued for sending (the thread's end-of-loop purge).
-INSTANTIATE_TEST_SUITE_P(EventThread, SlowLine, testing::Values(HeldCase{"WithoutEventThread", {}}),
+INSTANTIATE_TEST_SUITE_P(EventThread, SlowLine,
+                         testing::Values(HeldCase{"WithEventThread", AllComEvents},
+                                         HeldCase{"WithoutEventThread", {}}),
                          [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
 class Closing : public RigCase {
