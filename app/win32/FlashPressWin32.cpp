@@ -37,5 +37,5 @@ Platform::TSystemError StartFlasherFor(const std::wstring& port, const std::wstr
 {
     // The same line as the Linux window's, split by the same rules.
     const std::string line = Platform::FlashParameterLine(Platform::Utf8FromWide(port), Platform::Utf8FromWide(speed));
-    return Platform::StartFlasher(RunnerBesideTool(), Platform::FlasherFileName, SplitCommandLine(line));
+    return Platform::StartFlasher(RunnerBesideTool(), Platform::FlasherFileName, SplitCommandLine(line), true);
 }
