@@ -2,6 +2,7 @@
 // need it, and prints what it finds as UTF-8 lines:
 //   window-probe window    the title, the outer size and place, the client size,
 //                          the control with the focus and whether it is active
+//   window-probe controls  each control: class, text, place and size
 //   window-probe lists     each list's entries, the chosen one marked "*"
 //   window-probe messages  the tool's open message boxes, each one's text;
 //                          then closes them
@@ -91,6 +92,27 @@ int Placement()
     return 0;
 }
 
+// Each control in creation (tab) order: class, text, place in the client area.
+int Controls()
+{
+    const HWND tool = FindWindowW(L"ZorbelFlashWindow", nullptr);
+    if (!tool)
+        return 2;
+    for (HWND child : Children(tool)) {
+        if (GetParent(child) != tool)
+            continue;
+        RECT place{};
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, tool, reinterpret_cast<POINT*>(&place), 2);
+        // A combo box's text is its list's: "lists" tells it.
+        const bool list = _wcsicmp(ClassOf(child).c_str(), L"ComboBox") == 0;
+        const std::wstring text = list ? L"" : L" \"" + WindowText(child) + L"\"";
+        Print(ClassOf(child) + text + L" " + std::to_wstring(place.left) + L"," + std::to_wstring(place.top) + L" " +
+              std::to_wstring(place.right - place.left) + L"x" + std::to_wstring(place.bottom - place.top));
+    }
+    return 0;
+}
+
 int Messages()
 {
     std::vector<HWND> windows;
@@ -116,6 +138,8 @@ int Messages()
 int wmain(int argc, wchar_t** argv)
 {
     const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"controls")
+        return Controls();
     if (command == L"lists")
         return Lists();
     if (command == L"window")

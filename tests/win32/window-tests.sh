@@ -122,6 +122,11 @@ geometry=$(xwininfo -id "$window" | sed -n 's/.*Width: //p;s/.*Height: //p' | tr
 check "client size read from X" "572 328 " "$geometry"
 placement=$(wine "$probe" window | tr -d '\r')
 check "outer size and place" "outer: 580x355 at 307,224" "$(sed -n 's/^outer/outer/p' <<<"$placement")"
+# A combo box's height is the theme's and the font's: Wine's is 20 or 22 for
+# the stored 19 and 21.
+check "the controls as the layout places them, in the tab order" \
+  'Button "FLASH" 208,192 161x73|ComboBox 328,136 145|ComboBox 96,136 145|Static "Choisir le port " 96,104 137x24|Static "Choisir la vitesse" 328,104 158x24|Static "Mise a jour firmware datalogger zorbel " 104,56 369x24' \
+  "$(wine "$probe" controls | tr -d '\r' | sed -E 's/^(ComboBox .*)x[0-9]+$/\1/' | paste -sd'|')"
 check "port and speed lists" "speeds: 57600 28800|ports: *COM1 COM10 COM3" \
   "$(wine "$probe" lists | tr -d '\r' | paste -sd'|')"
 
