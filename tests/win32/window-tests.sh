@@ -210,6 +210,14 @@ for mode in AllUsers CurrentUser; do
   check "$mode: installed files" "README.txt Uninstall.exe zorbel-flash-run.exe zorbel-flash.exe " \
     "$(ls "$dir" 2>/dev/null | sort | tr '\n' ' ')"
   check "$mode: Start-menu shortcut" "yes" "$([ -f "$shortcut" ] && echo yes)"
+  # The shortcut keeps its start folder as UTF-16 text.
+  start_folder=$(strings -el "$shortcut" | grep -o 'C:\\users\\[^\\]*\\Documents\\ZORBEL Flash$' || true)
+  if [ $mode = AllUsers ]; then
+    check "$mode: the shortcut starts in the public documents" 'C:\users\Public\Documents\ZORBEL Flash' "$start_folder"
+  else
+    check "$mode: the shortcut starts in the user's documents" "yes" \
+      "$([ -n "$start_folder" ] && [ "$start_folder" != 'C:\users\Public\Documents\ZORBEL Flash' ] && echo yes)"
+  fi
   check "$mode: the images folder" "yes" \
     "$(find "$WINEPREFIX/drive_c/users/Public/Documents" "$HOME" -name 'ZORBEL Flash' -type d | grep -q . && echo yes)"
   windows_dir=$(winepath -w "$dir")
