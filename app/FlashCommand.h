@@ -2,6 +2,8 @@
 
 #include <QString>
 
+// The shared parameters of app/platform, in the window's text.
+
 // The firmware image that belongs to a boot loader speed: exact,
 // case-sensitive match of the whole text, else no image.
 QString FirmwareImageForSpeed(const QString& speedText);

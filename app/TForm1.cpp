@@ -7,7 +7,7 @@
 #include "FlashCommand.h"
 #include "FlashLauncher.h"
 #include "TApplication.h"
-#include "platform/SystemError.h"
+#include "FlashErrorText.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -44,10 +44,7 @@ bool DesktopOffersTerminal()
 
 QString FlashErrorText(int error)
 {
-    QString text = QString::fromStdString(Platform::SystemErrorText(static_cast<std::uint32_t>(error)));
-    while (!text.isEmpty() && (text.back().unicode() <= 32 || text.back() == QLatin1Char('.')))
-        text.chop(1);
-    return text;
+    return QString::fromStdString(Platform::FlashErrorText(static_cast<std::uint32_t>(error)));
 }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TForm1>())

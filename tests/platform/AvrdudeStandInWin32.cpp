@@ -6,6 +6,8 @@
 // it first waits, as a flasher at work does, until the event that names is
 // set (10 s at most), and ends at Ctrl-C or Ctrl-Break with the code
 // Windows' own handling gives (Wine's gives 0).
+// With ZORBEL_STANDIN_FOLDER it first writes the folder it was started in to
+// that file.
 
 #include "WideText.h"
 
@@ -36,6 +38,20 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string argument = Platform::Utf8FromWide(argv[i]);
         record += std::to_string(argument.size()) + ":" + argument;
+    }
+    // The folder it was started in, when asked.
+    const std::wstring folderRecord = Variable(L"ZORBEL_STANDIN_FOLDER");
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD folderLength = GetCurrentDirectoryW(MAX_PATH, folder);
+    if (!folderRecord.empty() && folderLength > 0 && folderLength < MAX_PATH) {
+        const std::string text = Platform::Utf8FromWide(std::wstring_view(folder, folderLength));
+        const HANDLE file = CreateFileW(folderRecord.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            CloseHandle(file);
+        }
     }
     const HANDLE file = CreateFileW(Variable(L"ZORBEL_STANDIN_RECORD").c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

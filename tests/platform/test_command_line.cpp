@@ -3,6 +3,7 @@
 // system's own CommandLineToArgvW.
 #include "CommandLine.h"
 #include "CommandLineQuote.h"
+#include "FlashParameters.h"
 
 #include <gtest/gtest.h>
 
@@ -70,5 +71,29 @@ TEST(CommandLine, EveryArgumentIsReadBackWholeByCommandLineToArgvW)
     }
 }
 #endif
+
+
+// The parameters both windows pass: the image by exact speed text, and the
+// flasher's arguments as the line splits, the port whole.
+TEST(FlashParameters, PiecesAndImageBySpeed)
+{
+    using Args = std::vector<std::string>;
+    const struct {
+        const char* port;
+        const char* speed;
+        Args arguments;
+    } cases[] = {
+        {"COM5", "57600", {"-c", "arduino", "-p", "m328p", "-P", "COM5", "-b", "57600", "-U", "flash:w:datalogger_new.hex:i"}},
+        {"COM1", "28800", {"-c", "arduino", "-p", "m328p", "-P", "COM1", "-b", "28800", "-U", "flash:w:datalogger_old.hex:i"}},
+        {"COM1", "", {"-c", "arduino", "-p", "m328p", "-P", "COM1", "-b", "-U", "flash:w::i"}},
+        {"\\\\.\\CNCA0", "2880", {"-c", "arduino", "-p", "m328p", "-P", "\\\\.\\CNCA0", "-b", "2880", "-U", "flash:w::i"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SplitCommandLine(Platform::FlashParameterLine(c.port, c.speed)), c.arguments) << c.port << c.speed;
+    EXPECT_EQ(Platform::FlashParameterLine("COM9", "57600"),
+              " -c arduino -p m328p -P COM9 -b 57600 -U flash:w:datalogger_new.hex:i");
+    for (const char* other : {"57600 ", " 28800", "", "9600", "\xef\xbc\x92" "8800"})
+        EXPECT_EQ(Platform::FirmwareImageForSpeed(other), "") << other;
+}
 
 } // namespace
