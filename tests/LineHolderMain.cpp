@@ -1,10 +1,8 @@
-// line-holder [--far-end] [PATH...]: holds lines as another program on the
-// machine would, for the probe's tests. Each PATH is opened plainly (no
-// lock). With --far-end it is also the far end of a pseudo-terminal of its
-// own, keeping the master and the slave open as a simulated board does, and
-// answers the boot loader's sync requests there. It prints "ready" and that
-// slave's path ("-" without one), then holds everything until its standard
-// input closes.
+// line-holder [--far-end] [PATH...]: for the probe's tests, opens each PATH
+// plainly (no lock), as another program would; with --far-end it also holds
+// both ends of a pseudo-terminal of its own, as a simulated board does, and
+// answers sync requests there. It prints "ready" and that slave's path ("-"
+// without one), then holds everything until its standard input closes.
 
 #include <cstdio>
 #include <cstring>
@@ -48,8 +46,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    int master = -1;
-    int slave = -1;
+    int master = -1, slave = -1;
     char name[256] = "-";
     if (farEnd && ::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
         std::perror("openpty");
@@ -63,8 +60,7 @@ int main(int argc, char** argv)
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {master, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0)
             return 1;
-        char byte;
-        if (fds[0].revents != 0 && ::read(STDIN_FILENO, &byte, 1) <= 0)
+        if (char byte; fds[0].revents != 0 && ::read(STDIN_FILENO, &byte, 1) <= 0)
             return 0;
         if ((fds[1].revents & POLLIN) != 0 && !Answer(master, pending))
             return 1;

@@ -58,14 +58,11 @@ public:
     // no bus at all, as a built-in port seems.
     void Add(const std::string& path, bool usb = true)
     {
-        const QString name = QFileInfo(QString::fromStdString(path)).fileName();
-        if (!usb) {
-            Tty(name, "pty");
-            return;
-        }
         const QString adapter = "usb1/1-" + QString::number(++adapters_);
-        UsbDevice(adapter, "2341", "0043", "cdc_acm");
-        Tty(name, adapter + "/" + adapter.section('/', -1) + ":1.0");
+        if (usb)
+            UsbDevice(adapter, "2341", "0043", "cdc_acm");
+        Tty(QFileInfo(QString::fromStdString(path)).fileName(),
+            usb ? adapter + "/" + adapter.section('/', -1) + ":1.0" : "pty");
     }
     ProbeRun Run(const QStringList& arguments, const QString& processDir = {}) const
     {
@@ -153,39 +150,29 @@ TEST(ProbeFind, TellsWhichPortAndSpeedAnswerAndLeavesABusyPortAlone)
     EXPECT_TRUE(holder.Connected()) << "the program holding the busy port lost it";
 }
 
-// Who else holds a port's line.
-enum class Holder {
-    Nobody,
-    // Another program opened the port without locking it.
-    PlainUser,
-    // The line's far end (the master's holder) keeps the port open too.
-    FarEndOfItsLine,
-    // The far end of another line keeps this port open.
-    FarEndOfAnother,
-};
+// Who else holds a port's line: another program that opened it without
+// locking it, the far end of the line (the master's holder) or of another.
+enum class Holder { Nobody, PlainUser, FarEndOfItsLine, FarEndOfAnother };
 
 struct FindCase {
     const char* what;
     Holder holder;
     bool usb;
     QStringList options;
-    // The port's line after "PORT: ", "%1" standing for the holder's pid.
+    // The port's line after "PORT: ", "%1" standing for the holder's pid;
+    // the port is probed (opened and written to) when it ends "in sync".
     QString says;
-    // Whether the probe opened the port and wrote to it.
-    bool probed;
 };
 
+const char* const Busy = "busy, in use by line-holder (pid %1), left alone";
 const FindCase FindCases[] = {
-    {"a port another program opened plainly", Holder::PlainUser, true, {},
-     "busy, in use by line-holder (pid %1), left alone", false},
-    {"a line whose far end keeps the port open too", Holder::FarEndOfItsLine, true, {}, "57600: in sync", true},
-    {"a port the far end of another line keeps open", Holder::FarEndOfAnother, true, {},
-     "busy, in use by line-holder (pid %1), left alone", false},
+    {"a port another program opened plainly", Holder::PlainUser, true, {}, Busy},
+    {"a line whose far end keeps the port open too", Holder::FarEndOfItsLine, true, {}, "57600: in sync"},
+    {"a port the far end of another line keeps open", Holder::FarEndOfAnother, true, {}, Busy},
     {"a port with no USB device behind it", Holder::Nobody, false, {},
-     "not probed, no USB device behind it (--all probes it)", false},
-    {"a port with no USB device behind it, with --all", Holder::Nobody, false, {"--all"}, "57600: in sync", true},
-    {"a port another program opened plainly, with --all", Holder::PlainUser, false, {"--all"},
-     "busy, in use by line-holder (pid %1), left alone", false},
+     "not probed, no USB device behind it (--all probes it)"},
+    {"a port with no USB device behind it, with --all", Holder::Nobody, false, {"--all"}, "57600: in sync"},
+    {"a port another program opened plainly, with --all", Holder::PlainUser, false, {"--all"}, Busy},
 };
 
 TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
@@ -206,16 +193,12 @@ TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
         const std::uint32_t speedBefore = board->LineSpeed();
         std::optional<LineHolder> holder;
         std::string port = pty.Path();
+        const QString path = QString::fromStdString(port);
         switch (c.holder) {
         case Holder::Nobody: break;
-        case Holder::PlainUser: holder.emplace(QStringList{QString::fromStdString(pty.Path())}); break;
-        case Holder::FarEndOfItsLine:
-            holder.emplace(QStringList{"--far-end"});
-            port = holder->Slave();
-            break;
-        case Holder::FarEndOfAnother:
-            holder.emplace(QStringList{"--far-end", QString::fromStdString(pty.Path())});
-            break;
+        case Holder::PlainUser: holder.emplace(QStringList{path}); break;
+        case Holder::FarEndOfAnother: holder.emplace(QStringList{"--far-end", path}); break;
+        case Holder::FarEndOfItsLine: port = holder.emplace(QStringList{"--far-end"}).Slave(); break;
         }
         PtyListing listing;
         listing.Add(port, c.usb);
@@ -223,15 +206,16 @@ TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
         const ProbeRun run = listing.Run(QStringList{"--find"} + c.options);
         const QString says = c.says.contains("%1") ? c.says.arg(holder ? holder->Pid() : 0) : c.says;
         EXPECT_EQ(run.out.toStdString(), port + ": " + says.toStdString() + "\n") << run.err.toStdString();
-        EXPECT_EQ(run.exitCode, says.endsWith("in sync") ? 0 : 1);
+        const bool probed = says.endsWith("in sync");
+        EXPECT_EQ(run.exitCode, probed ? 0 : 1);
         if (c.holder == Holder::FarEndOfItsLine)
             continue;
-        EXPECT_EQ(board->LineSpeed() != speedBefore, c.probed) << "the port's speed was set";
+        EXPECT_EQ(board->LineSpeed() != speedBefore, probed) << "the port's speed was set";
         // Stopped first, so that whatever arrived is either counted or still
         // waiting on the master.
         const int received = board->BytesReceived();
         board.reset();
-        EXPECT_EQ(received > 0 || PendingOnMaster(pty), c.probed) << "bytes the probe wrote: " << received;
+        EXPECT_EQ(received > 0 || PendingOnMaster(pty), probed) << "bytes the probe wrote: " << received;
     }
 }
 
@@ -247,9 +231,7 @@ TEST(ProbeFind, SaysWhenTheProgramsOfOtherUsersCannotBeSeen)
     ASSERT_TRUE(processes.isValid());
     // Descriptors that cannot be listed, as another user's are.
     ASSERT_TRUE(QDir(processes.path()).mkpath("100"));
-    QFile unreadable(processes.path() + "/100/fd");
-    ASSERT_TRUE(unreadable.open(QIODevice::WriteOnly));
-    unreadable.close();
+    ASSERT_TRUE(QFile(processes.path() + "/100/fd").open(QIODevice::WriteOnly));
     // And a process of ours that holds nothing of interest.
     ASSERT_TRUE(QDir(processes.path()).mkpath("200/fd"));
     ASSERT_TRUE(QFile::link("/dev/null", processes.path() + "/200/fd/0"));
