@@ -155,8 +155,7 @@ TEST(PortOnLinux, AnOpenThatFailsLeavesTheTerminalFree)
     ::close(lowestFree);
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    rlimit tight = limit;
-    tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 1;
+    const rlimit tight{static_cast<rlim_t>(lowestFree) + 1, limit.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
     THandle handle = InvalidHandle;
     const TOsError failed = layer.CreateDevice(pty.Path(), handle);
@@ -540,18 +539,14 @@ TEST_F(WriteOnPty, AbortAndCloseEndAPendingWrite)
 // already in the far end's own queue.
 TEST_F(WriteOnPty, BytesWrittenBeforeCloseReachAFarEndThatReadsAfterIt)
 {
-    struct Case {
-        const char* name;
-        TComEvents events; // none: the port runs without an event thread
-    };
-    const Case cases[] = {{"without an event thread", {}}, {"with the default events", AllComEvents}};
     RawFarEnd();
     std::string sent(8000, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i)
         sent[i] = static_cast<char>('a' + i % 26);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        port.SetEvents(c.events);
+    // No events: the port runs without an event thread.
+    for (const TComEvents events : {TComEvents{}, AllComEvents}) {
+        SCOPED_TRACE(events.Empty() ? "without an event thread" : "with the default events");
+        port.SetEvents(events);
         OpenWithWriteTimeout(0, 2000);
         const std::int32_t written = port.Write(sent.data(), static_cast<std::int32_t>(sent.size()));
         ASSERT_GT(written, 6000) << "the pseudo-terminal took too little for a purge to show";

@@ -1,6 +1,7 @@
 // The port watcher over a tree of our own, as ports come and go.
 #include "EventWait.h"
 #include "HandOver.h"
+#include "Journal.h"
 #include "PortWatcher.h"
 #include "SysfsTree.h"
 
@@ -10,12 +11,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include <fcntl.h>
@@ -48,16 +47,17 @@ public:
 
 // Runs calls on the thread it lives in and waits for each (bounded). A call
 // goes there as an event of our own, marked at both ends, and its end comes
-// back through our own mutex: Qt's queue and its blocking connection hand
-// over behind locks ThreadSanitizer cannot see.
+// back through a promise: Qt's queue and its blocking connection hand over
+// behind locks ThreadSanitizer cannot see.
 class ThreadDoor : public QObject {
 public:
     bool Run(std::function<void()> work)
     {
         auto* call = new Call(std::move(work));
+        const std::future<void> done = call->done.get_future();
         ReleaseHandOver(call);
         QCoreApplication::postEvent(this, call);
-        return WaitFor(++posted_);
+        return done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     }
 
 protected:
@@ -67,30 +67,17 @@ protected:
         if (e->type() != CallType)
             return QObject::event(e);
         static_cast<Call*>(e)->work();
-        // Notified under the lock: once the waiter sees the count it may
-        // destroy this door, condition and all.
-        std::lock_guard lock(mutex_);
-        ++finished_;
-        done_.notify_all();
+        static_cast<Call*>(e)->done.set_value();
         return true;
     }
 
 private:
-    bool WaitFor(std::uint64_t count)
-    {
-        std::unique_lock lock(mutex_);
-        return done_.wait_for(lock, std::chrono::seconds(5), [&] { return finished_ >= count; });
-    }
-
     static inline const QEvent::Type CallType = static_cast<QEvent::Type>(QEvent::registerEventType());
     struct Call : QEvent {
         explicit Call(std::function<void()> w) : QEvent(CallType), work(std::move(w)) {}
         std::function<void()> work;
+        std::promise<void> done;
     };
-    std::uint64_t posted_ = 0;
-    std::mutex mutex_;
-    std::condition_variable done_;
-    std::uint64_t finished_ = 0;
 };
 
 void AddSerial(SysfsTree& tree, const QString& name)
@@ -185,31 +172,20 @@ TEST(PortWatcher, ReportsOnTheThreadThatOwnsIt)
     ThreadDoor onThread;
     onThread.moveToThread(&thread);
     thread.start();
-    // The reports are taken on the watcher's thread and come here through
-    // our own lock.
-    std::mutex mutex;
-    std::condition_variable reported;
-    QStringList seen;
-    QThread* emittedOn = nullptr;
+    // The reports are taken on the watcher's thread, and noted with the
+    // thread they came on.
+    TJournal seen;
     TPortWatcher* watcher = nullptr;
     ASSERT_TRUE(onThread.Run([&] {
         watcher = new TPortWatcher(tree.Source());
         QObject::connect(watcher, &TPortWatcher::PortArrived, watcher, [&](const QString& name) {
-            std::lock_guard lock(mutex);
-            seen.append(name);
-            emittedOn = QThread::currentThread();
-            reported.notify_all();
+            seen.Add(QThread::currentThread() == &thread ? name : name + " on another thread");
         });
     })) << "the call into the thread did not return";
     ASSERT_NE(watcher, nullptr) << "the watcher was not made on its thread";
     AddSerial(tree, "ttyUSB0");
-    {
-        std::unique_lock lock(mutex);
-        EXPECT_TRUE(reported.wait_for(lock, std::chrono::seconds(3), [&] { return !seen.isEmpty(); }))
-            << "no report came";
-        EXPECT_EQ(seen, QStringList{"/dev/ttyUSB0"});
-        EXPECT_EQ(emittedOn, &thread);
-    }
+    EXPECT_TRUE(seen.WaitFor(1, 3000)) << "no report came";
+    EXPECT_EQ(seen.Entries(), QStringList{"/dev/ttyUSB0"});
     EXPECT_TRUE(onThread.Run([watcher] { delete watcher; })) << "the watcher was not deleted on its thread";
     thread.quit();
     EXPECT_TRUE(thread.wait(QDeadlineTimer(5000))) << "the thread did not end";
@@ -223,18 +199,15 @@ TEST(PortWatcher, APortArrivingWhileTheFirstListIsReadIsReported)
     SysfsTree tree;
     tree.Device("platform/serial8250", "platform", "serial8250");
     tree.Tty("ttyS9", "platform/serial8250");
-    const QString type = tree.Listing() + "/ttyS9/type";
-    ASSERT_EQ(::mkfifo(type.toLocal8Bit().constData(), 0600), 0);
+    const QByteArray type = QFile::encodeName(tree.Listing() + "/ttyS9/type");
+    ASSERT_EQ(::mkfifo(type.constData(), 0600), 0);
     ASSERT_TRUE(QDir().mkpath(tree.Path("dev")));
-    const TPortSource source{tree.Listing(), tree.Path("dev")};
     std::thread arrival([&] {
         // Opened once the listing reads the pipe.
-        const int pipe = ::open(type.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
-        QFile real(tree.Path("staging/type"));
-        if (real.open(QIODevice::WriteOnly))
+        const int pipe = ::open(type.constData(), O_WRONLY | O_CLOEXEC);
+        if (QFile real(tree.Path("staging/type")); real.open(QIODevice::WriteOnly))
             real.write("4\n");
-        real.close();
-        ::rename(real.fileName().toLocal8Bit().constData(), type.toLocal8Bit().constData());
+        ::rename(QFile::encodeName(tree.Path("staging/type")).constData(), type.constData());
         QFile node(tree.Path("dev/ttyS9"));
         node.open(QIODevice::WriteOnly);
         // What the listing reads: no UART yet.
@@ -243,9 +216,9 @@ TEST(PortWatcher, APortArrivingWhileTheFirstListIsReadIsReported)
             ::close(pipe);
         }
     });
-    TPortWatcher watcher(source);
+    TPortWatcher watcher({tree.Listing(), tree.Path("dev")});
     // Should the listing not read the pipe, the arrival is not left waiting.
-    const int reader = ::open(type.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int reader = ::open(type.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     arrival.join();
     if (reader >= 0)
         ::close(reader);

@@ -58,14 +58,11 @@ public:
     // no bus at all, as a built-in port seems.
     void Add(const std::string& path, bool usb = true)
     {
-        const QString name = QFileInfo(QString::fromStdString(path)).fileName();
-        if (!usb) {
-            Tty(name, "pty");
-            return;
-        }
         const QString adapter = "usb1/1-" + QString::number(++adapters_);
-        UsbDevice(adapter, "2341", "0043", "cdc_acm");
-        Tty(name, adapter + "/" + adapter.section('/', -1) + ":1.0");
+        if (usb)
+            UsbDevice(adapter, "2341", "0043", "cdc_acm");
+        Tty(QFileInfo(QString::fromStdString(path)).fileName(),
+            usb ? adapter + "/" + adapter.section('/', -1) + ":1.0" : "pty");
     }
     ProbeRun Run(const QStringList& arguments, const QString& processDir = {}) const
     {
@@ -84,9 +81,7 @@ public:
         process_.start(ZORBEL_LINE_HOLDER_PATH, arguments);
         while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
         }
-        const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
-        EXPECT_TRUE(line.startsWith("ready ")) << "the line holder did not start: " << line.toStdString();
-        slave_ = line.mid(6).toStdString();
+        EXPECT_EQ(process_.readLine().trimmed(), "ready") << "the line holder did not start";
     }
     ~LineHolder()
     {
@@ -101,12 +96,9 @@ public:
     LineHolder& operator=(const LineHolder&) = delete;
 
     qint64 Pid() const { return process_.processId(); }
-    // The slave of its own line when it is a far end.
-    const std::string& Slave() const { return slave_; }
 
 private:
     QProcess process_;
-    std::string slave_;
 };
 
 // Bytes the port's side sent that nobody has read from the master yet.
@@ -153,46 +145,36 @@ TEST(ProbeFind, TellsWhichPortAndSpeedAnswerAndLeavesABusyPortAlone)
     EXPECT_TRUE(holder.Connected()) << "the program holding the busy port lost it";
 }
 
-// Who else holds a port's line.
-enum class Holder {
-    Nobody,
-    // Another program opened the port without locking it.
-    PlainUser,
-    // The line's far end (the master's holder) keeps the port open too.
-    FarEndOfItsLine,
-    // The far end of another line keeps this port open.
-    FarEndOfAnother,
-};
+// Who else holds a port's line: another program that opened it without
+// locking it, or the far end of another line. (This test's process is the
+// far end of every line, as it holds the master and the board the slave:
+// that leaves a port free to probe.)
+enum class Holder { Nobody, PlainUser, FarEndOfAnother };
 
 struct FindCase {
     const char* what;
     Holder holder;
     bool usb;
     QStringList options;
-    // The port's line after "PORT: ", "%1" standing for the holder's pid.
+    // The port's line after "PORT: ", "%1" standing for the holder's pid;
+    // the port is probed (opened and written to) when it ends "in sync".
     QString says;
-    // Whether the probe opened the port and wrote to it.
-    bool probed;
 };
 
+const char* const Busy = "busy, in use by line-holder (pid %1), left alone";
 const FindCase FindCases[] = {
-    {"a port another program opened plainly", Holder::PlainUser, true, {},
-     "busy, in use by line-holder (pid %1), left alone", false},
-    {"a line whose far end keeps the port open too", Holder::FarEndOfItsLine, true, {}, "57600: in sync", true},
-    {"a port the far end of another line keeps open", Holder::FarEndOfAnother, true, {},
-     "busy, in use by line-holder (pid %1), left alone", false},
+    {"a port another program opened plainly", Holder::PlainUser, true, {}, Busy},
+    {"a port the far end of another line keeps open", Holder::FarEndOfAnother, true, {}, Busy},
     {"a port with no USB device behind it", Holder::Nobody, false, {},
-     "not probed, no USB device behind it (--all probes it)", false},
-    {"a port with no USB device behind it, with --all", Holder::Nobody, false, {"--all"}, "57600: in sync", true},
-    {"a port another program opened plainly, with --all", Holder::PlainUser, false, {"--all"},
-     "busy, in use by line-holder (pid %1), left alone", false},
+     "not probed, no USB device behind it (--all probes it)"},
+    {"a port with no USB device behind it, with --all", Holder::Nobody, false, {"--all"}, "57600: in sync"},
+    {"a port another program opened plainly, with --all", Holder::PlainUser, false, {"--all"}, Busy},
 };
 
 TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
 {
-    // Every line and the board behind it (played here unless a far end of
-    // its own plays it) come first: under ThreadSanitizer a process that
-    // started another program may start no thread after it.
+    // Every line and the board behind it come first: under ThreadSanitizer
+    // a process that started another program may start no thread after it.
     constexpr std::size_t Count = std::size(FindCases);
     PtyPair ptys[Count];
     std::optional<BootLoaderDouble> boards[Count];
@@ -205,33 +187,25 @@ TEST(ProbeFind, NeverTouchesAPortInUseNorOneWithoutUsbUnlessAsked)
         std::optional<BootLoaderDouble>& board = boards[i];
         const std::uint32_t speedBefore = board->LineSpeed();
         std::optional<LineHolder> holder;
-        std::string port = pty.Path();
-        switch (c.holder) {
-        case Holder::Nobody: break;
-        case Holder::PlainUser: holder.emplace(QStringList{QString::fromStdString(pty.Path())}); break;
-        case Holder::FarEndOfItsLine:
-            holder.emplace(QStringList{"--far-end"});
-            port = holder->Slave();
-            break;
-        case Holder::FarEndOfAnother:
-            holder.emplace(QStringList{"--far-end", QString::fromStdString(pty.Path())});
-            break;
-        }
+        const QString path = QString::fromStdString(pty.Path());
+        if (c.holder == Holder::PlainUser)
+            holder.emplace(QStringList{path});
+        else if (c.holder == Holder::FarEndOfAnother)
+            holder.emplace(QStringList{"--far-end", path});
         PtyListing listing;
-        listing.Add(port, c.usb);
+        listing.Add(pty.Path(), c.usb);
 
         const ProbeRun run = listing.Run(QStringList{"--find"} + c.options);
         const QString says = c.says.contains("%1") ? c.says.arg(holder ? holder->Pid() : 0) : c.says;
-        EXPECT_EQ(run.out.toStdString(), port + ": " + says.toStdString() + "\n") << run.err.toStdString();
-        EXPECT_EQ(run.exitCode, says.endsWith("in sync") ? 0 : 1);
-        if (c.holder == Holder::FarEndOfItsLine)
-            continue;
-        EXPECT_EQ(board->LineSpeed() != speedBefore, c.probed) << "the port's speed was set";
+        EXPECT_EQ(run.out, path + ": " + says + "\n") << run.err.toStdString();
+        const bool probed = says.endsWith("in sync");
+        EXPECT_EQ(run.exitCode, probed ? 0 : 1);
+        EXPECT_EQ(board->LineSpeed() != speedBefore, probed) << "the port's speed was set";
         // Stopped first, so that whatever arrived is either counted or still
         // waiting on the master.
         const int received = board->BytesReceived();
         board.reset();
-        EXPECT_EQ(received > 0 || PendingOnMaster(pty), c.probed) << "bytes the probe wrote: " << received;
+        EXPECT_EQ(received > 0 || PendingOnMaster(pty), probed) << "bytes the probe wrote: " << received;
     }
 }
 
@@ -247,9 +221,7 @@ TEST(ProbeFind, SaysWhenTheProgramsOfOtherUsersCannotBeSeen)
     ASSERT_TRUE(processes.isValid());
     // Descriptors that cannot be listed, as another user's are.
     ASSERT_TRUE(QDir(processes.path()).mkpath("100"));
-    QFile unreadable(processes.path() + "/100/fd");
-    ASSERT_TRUE(unreadable.open(QIODevice::WriteOnly));
-    unreadable.close();
+    ASSERT_TRUE(QFile(processes.path() + "/100/fd").open(QIODevice::WriteOnly));
     // And a process of ours that holds nothing of interest.
     ASSERT_TRUE(QDir(processes.path()).mkpath("200/fd"));
     ASSERT_TRUE(QFile::link("/dev/null", processes.path() + "/200/fd/0"));

@@ -559,35 +559,32 @@ TEST(SafeSave, KeepsPermissionsAndOwner)
     EXPECT_EQ(saved.st_mode & 07777, 0644u);
 }
 
-// What the system says went wrong in a step of the save refuses it, with the
-// system's text, the old file as it was and nothing left beside it. The
-// failures come from the table of calls the save makes: a disk that fails
-// its flush, a file system that refuses a mode, a remote one that tells a
-// lost write at close.
+// A step of the save the system did not carry out (made to fail through the
+// table of calls the save makes) refuses it, with the system's text, the old
+// file as it was and nothing left beside it.
 TEST(SafeSave, AStepTheSystemDidNotCarryOutRefusesTheSave)
 {
-    struct Case {
+    using Calls = Platform::TFileCalls;
+    const struct {
         const char* what;
-        void (*fail)(Platform::TFileCalls& calls);
+        void (*fail)(Calls& calls);
         const char* reason;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"a write with no room left",
-         [](Platform::TFileCalls& c) { c.Write = [](int, const void*, size_t) -> ssize_t { return errno = ENOSPC, -1; }; },
+         [](Calls& c) { c.Write = [](int, const void*, size_t) -> ssize_t { return errno = ENOSPC, -1; }; },
          "No space left on device"},
-        {"a mode that cannot be set", [](Platform::TFileCalls& c) { c.Fchmod = [](int, mode_t) { return errno = EPERM, -1; }; },
+        {"a mode that cannot be set", [](Calls& c) { c.Fchmod = [](int, mode_t) { return errno = EPERM, -1; }; },
          "Operation not permitted"},
-        {"a failed flush to disk", [](Platform::TFileCalls& c) { c.Fdatasync = [](int) { return errno = EIO, -1; }; },
+        {"a failed flush to disk", [](Calls& c) { c.Fdatasync = [](int) { return errno = EIO, -1; }; },
          "Input/output error"},
         {"a close that tells of a lost write",
-         [](Platform::TFileCalls& c) { c.Close = [](int fd) { return ::close(fd), errno = EIO, -1; }; },
-         "Input/output error"},
+         [](Calls& c) { c.Close = [](int fd) { return ::close(fd), errno = EIO, -1; }; }, "Input/output error"},
         {"a rename the folder refuses",
-         [](Platform::TFileCalls& c) { c.Rename = [](const char*, const char*) { return errno = EROFS, -1; }; },
+         [](Calls& c) { c.Rename = [](const char*, const char*) { return errno = EROFS, -1; }; },
          "Read-only file system"},
     };
     const QByteArray old = "[Port]\nA=1\n";
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         const QString path = dir.filePath("c.ini");
@@ -598,15 +595,12 @@ TEST(SafeSave, AStepTheSystemDidNotCarryOutRefusesTheSave)
         ASSERT_EQ(::stat(name.constData(), &before), 0);
         const int descriptors = OpenDescriptorCount();
 
-        QString failure;
-        {
-            const Platform::TFileCalls system = Platform::FileCalls();
-            c.fail(Platform::FileCalls());
-            IniFile ini(path);
-            ini.WriteString("Port", "A", "2");
-            failure = ini.UpdateFile();
-            Platform::FileCalls() = system;
-        }
+        const Calls system = Platform::FileCalls();
+        c.fail(Platform::FileCalls());
+        IniFile ini(path);
+        ini.WriteString("Port", "A", "2");
+        const QString failure = ini.UpdateFile();
+        Platform::FileCalls() = system;
         EXPECT_EQ(failure, QString("Cannot save '%1': %2").arg(path, c.reason));
         EXPECT_EQ(ReadAll(path), old);
         struct stat after {};
