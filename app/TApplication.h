@@ -14,7 +14,9 @@ public:
     // The application's standard report of an error to the user.
     void ShowException(const QString& message);
 
-    // The caption of the application's message boxes. It is not the display
-    // name: with one set, desktop platforms append it to every window title.
-    static QString MessageCaption() { return QStringLiteral("zorbel-flash"); }
+    // The caption of the application's message boxes: the program's name
+    // ("zorbel-flash" unless the program sets its own after construction).
+    // It is not the display name: with one set, desktop platforms append it
+    // to every window title.
+    static QString MessageCaption() { return applicationName(); }
 };

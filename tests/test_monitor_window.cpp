@@ -1,6 +1,7 @@
 // The monitor's window on real widgets: against a pseudo-terminal board that
 // greets after its reset, and against the fake device on a port tree of the
 // test's own, where boards come and go.
+#include "ComComboBox.h"
 #include "EventWait.h"
 #include "FlashPanel.h"
 #include "LineLeds.h"
@@ -13,11 +14,18 @@
 #include "fake/FakeComm.h"
 
 #include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +58,14 @@ TEST_F(Monitor, ShowsTheBoardsGreetingWithTimesEscapesAndHex)
     ASSERT_TRUE(RunEventsUntil([&] { return window.View().Text().contains("v2.1"); }, 5000))
         << window.Status().toStdString();
     EXPECT_EQ(board.Greetings(), 1);
+    // The port box shows the port, though the machine's listing has no
+    // pseudo-terminals.
+    EXPECT_EQ(window.findChild<TComComboBox*>("selector0")->currentText(), options.Port);
+    // At the window's own size the hex rows are whole, beside the text.
+    QPlainTextEdit* hex = window.View().HexEdit();
+    EXPECT_FALSE(hex->horizontalScrollBar()->isVisible());
+    EXPECT_GE(hex->viewport()->width(), hex->fontMetrics().horizontalAdvance(window.View().Hex().section('\n', 0, 0)));
+    EXPECT_GT(window.View().TextEdit()->width(), hex->width());
     const QStringList lines = window.View().Text().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << window.View().Text().toStdString();
     const QString stamp = QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
@@ -80,6 +96,31 @@ TEST_F(Monitor, APortThatCannotBeOpenedIsReportedWithTheSystemsTextAndTheMonitor
     window.Port().SetPortName(QString::fromStdString(pty.Path()));
     EXPECT_TRUE(window.OpenPort()) << window.Status().toStdString();
     EXPECT_TRUE(RunEventsUntil([&] { return window.View().Text().contains("v2.1"); }, 5000));
+}
+
+// The error box of a failing event handler.
+class FailingReceiver : public QObject {
+protected:
+    bool event(QEvent*) override { throw std::runtime_error("handler failed"); }
+};
+
+TEST_F(Monitor, MessageBoxesBearTheMonitorsName)
+{
+    // As the monitor's main does, after the application object is made.
+    const QString previous = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QStringLiteral("zorbel-monitor"));
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->windowTitle();
+            box->accept();
+        }
+    });
+    FailingReceiver receiver;
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&receiver, &event);
+    QCoreApplication::setApplicationName(previous);
+    EXPECT_EQ(shown, "zorbel-monitor");
 }
 
 TEST_F(Monitor, AWrongOptionPrintsTheUsageAndExitsWith2)
@@ -162,6 +203,48 @@ TEST_F(Monitor, ReconnectsToTheSameBoardWhenAnotherArrivesFirstAndTheLogMarksThe
     EXPECT_TRUE(QRegularExpression(stamp + R"(--- /dev/ttyUSB2 open again after [\d.]+ s$)").match(lines[2]).hasMatch())
         << lines[2].toStdString();
     EXPECT_TRUE(QRegularExpression(stamp + "logging$").match(lines[3]).hasMatch()) << lines[3].toStdString();
+}
+
+TEST_F(Monitor, ThePortBoxShowsAnUnlistedPortAndOpensATypedPath)
+{
+    Machine machine;
+    machine.Plug("ttyUSB0", "1-1", "A1");
+    PtyPair pty;
+    PtyBoard board(pty, Greeting);
+    const QString ptyPath = QString::fromStdString(pty.Path());
+    QTemporaryDir dir;
+    const QString byId = dir.filePath("usb-ZORBEL_logger_A1-if00-port0");
+    ASSERT_TRUE(QFile::link(ptyPath, byId));
+    TMonitorWindow window{TMonitorOptions{}};
+    auto* box = window.findChild<TComComboBox*>("selector0");
+    ASSERT_NE(box, nullptr);
+    QLineEdit* edit = box->lineEdit();
+    ASSERT_NE(edit, nullptr);
+
+    // Typed, then Open.
+    edit->clear();
+    QTest::keyClicks(edit, ptyPath);
+    window.findChild<QPushButton*>("open")->click();
+    ASSERT_TRUE(RunEventsUntil([&] { return window.View().Text().contains("v2.1"); }, 5000))
+        << window.Status().toStdString();
+    EXPECT_EQ(window.Port().Port(), ptyPath);
+    EXPECT_EQ(box->currentText(), ptyPath);
+
+    // A port arriving relists the box: it goes on showing the monitor's own.
+    machine.Plug("ttyUSB1", "1-2", "B2");
+    ASSERT_TRUE(RunEventsUntil([&] { return box->count() == 2; }, 5000));
+    EXPECT_EQ(box->currentText(), ptyPath);
+
+    // A link typed while the port is open, then Enter: the monitor moves there.
+    edit->clear();
+    QTest::keyClicks(edit, byId);
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_TRUE(RunEventsUntil([&] { return window.Port().Connected(); }, 5000)) << window.Status().toStdString();
+    EXPECT_EQ(window.Port().Port(), byId);
+    EXPECT_EQ(box->currentText(), byId);
+    pty.Write("through the link\r\n");
+    EXPECT_TRUE(RunEventsUntil([&] { return window.View().Text().contains("through the link"); }, 5000));
+    EXPECT_EQ(box->count(), 2) << "a typed name is not added to the machine's ports";
 }
 
 struct LedCase {

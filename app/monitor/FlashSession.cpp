@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "FlashCommand.h"
+#include "FlashStart.h"
 #include "PtyProcess.h"
 #include "SystemError.h"
 
@@ -9,8 +10,6 @@
 #include <QSocketNotifier>
 
 namespace {
-
-const char* const FlasherProgram = "avrdude";
 
 // How long an ended flasher has to let go before it is killed: long enough
 // for it to leave the boot loader cleanly, short enough that a window closing
@@ -28,7 +27,7 @@ QString StartErrorText(const TPtyStartError& failure, const QString& workingDir)
     const QString text = QString::fromStdString(Platform::SystemErrorText(failure.error));
     switch (failure.step) {
     case TPtyStartStep::Program:
-        return QStringLiteral("%1: %2").arg(QLatin1String(FlasherProgram), text);
+        return QStringLiteral("%1: %2").arg(QLatin1String(Platform::FlasherFileName), text);
     case TPtyStartStep::Directory:
         return QStringLiteral("%1: %2").arg(workingDir, text);
     default:
@@ -77,7 +76,7 @@ bool TFlashSession::Start(const QString& port, const QString& speed, const QStri
         SplitCommandLine(FlashParameterLine(port, speed).toLocal8Bit().toStdString());
     auto process = std::make_unique<TPtyProcess>();
     const TPtyStartError failure =
-        process->Start(FlasherProgram, arguments, QFile::encodeName(workingDir).toStdString());
+        process->Start(Platform::FlasherFileName, arguments, QFile::encodeName(workingDir).toStdString());
     if (failure.step != TPtyStartStep::None) {
         if (error)
             *error = StartErrorText(failure, workingDir);

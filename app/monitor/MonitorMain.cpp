@@ -33,7 +33,6 @@ int main(int argc, char* argv[])
         QCoreApplication::setApplicationName(QStringLiteral("zorbel-monitor"));
         application.setWindowIcon(QIcon(QStringLiteral(":/monitor/zorbel-monitor.xpm")));
         TMonitorWindow window(options);
-        window.resize(1280, 640);
         window.show();
         result = application.exec();
     }

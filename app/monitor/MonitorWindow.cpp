@@ -62,6 +62,9 @@ TMonitorWindow::TMonitorWindow(const TMonitorOptions& options, Comm::TCommLayer&
       startDir_(QDir::currentPath()), answerTimer_(new QTimer(this))
 {
     setWindowTitle(tr("ZORBEL monitor"));
+    // Wide enough for every control in a row and for whole hex rows beside
+    // the text.
+    resize(1280, 640);
     port_.setObjectName(QStringLiteral("ComPort"));
     port_.SetStoredGroups({sgBasic, sgFlowControl, sgParity});
     port_.SetBaudRate(br115200);
@@ -132,9 +135,13 @@ void TMonitorWindow::BuildControls(QLayout* rows)
         line->addWidget(box, i == 0 ? 2 : 0);
         selectors_[i] = box;
     }
+    MakePortTypable();
     open_ = Button(tr("Open"), QStringLiteral("open"), this);
     close_ = Button(tr("Close"), QStringLiteral("close"), this);
-    connect(open_, &QPushButton::clicked, this, &TMonitorWindow::OpenPort);
+    connect(open_, &QPushButton::clicked, this, [this] {
+        ApplyTypedPort();
+        OpenPort();
+    });
     connect(close_, &QPushButton::clicked, this, &TMonitorWindow::ClosePort);
     line->addWidget(open_);
     line->addWidget(close_);
@@ -210,6 +217,50 @@ void TMonitorWindow::BuildControls(QLayout* rows)
     static_cast<QVBoxLayout*>(rows)->addLayout(send);
 }
 
+// The machine's listing has neither pseudo-terminals nor paths such as
+// /dev/serial/by-id/... links: the port box takes a typed name, and shows the
+// monitor's port even when it is not listed. A pick from the list goes to the
+// port through the selector itself.
+void TMonitorWindow::MakePortTypable()
+{
+    TComComboBox* box = selectors_[0];
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->lineEdit()->setPlaceholderText(tr("Port name or path"));
+    // A relisting (a port came or went) selects nothing when the monitor's
+    // port is not listed, which empties the box.
+    connect(box, &QComboBox::currentIndexChanged, this, [this, box](int index) {
+        if (index < 0)
+            box->setEditText(port_.Port());
+    });
+    connect(box->lineEdit(), &QLineEdit::returnPressed, this, &TMonitorWindow::ApplyTypedPort);
+}
+
+void TMonitorWindow::ShowPortName()
+{
+    TComComboBox* box = selectors_[0];
+    box->ShowPortValue();
+    if (box->currentIndex() < 0)
+        box->setEditText(port_.Port());
+}
+
+// A name typed and not picked from the list: the port is opened there from
+// now on (at once when it was open).
+void TMonitorWindow::ApplyTypedPort()
+{
+    const QString name = selectors_[0]->currentText().trimmed();
+    if (name.isEmpty() || name == port_.Port())
+        return;
+    const bool wasOpen = port_.Connected();
+    if (wasOpen)
+        ClosePort();
+    port_.SetPortName(name);
+    ShowPortName();
+    RememberChoices();
+    if (wasOpen)
+        OpenPort();
+}
+
 void TMonitorWindow::ConnectPort()
 {
     // Reads happen on the window's thread, in the port's receive event: a
@@ -244,6 +295,7 @@ void TMonitorWindow::ApplyOptions(const TMonitorOptions& options)
     choices_.NoReset |= options.NoReset;
     for (TComComboBox* box : selectors_)
         box->ShowPortValue();
+    ShowPortName();
     timestamps_->setChecked(choices_.Timestamps);
     hex_->setChecked(choices_.Hex);
     noReset_->setChecked(choices_.NoReset);
@@ -366,7 +418,7 @@ void TMonitorWindow::DeviceFound(const QString& port)
     reconnecting_ = false;
     const double gap = static_cast<double>(lostAt_.msecsTo(QDateTime::currentDateTime())) / 1000.0;
     Note(tr("%1 open again after %2 s").arg(port).arg(gap, 0, 'f', 1));
-    selectors_[0]->ShowPortValue();
+    ShowPortName();
     emit Reconnected(port);
 }
 

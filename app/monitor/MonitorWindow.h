@@ -73,6 +73,9 @@ protected:
 
 private:
     void BuildControls(QLayout* rows);
+    void MakePortTypable();
+    void ShowPortName();
+    void ApplyTypedPort();
     void ConnectPort();
     void ApplyOptions(const TMonitorOptions& options);
     void ApplyResetChoice();

@@ -1,5 +1,6 @@
 #include "StreamView.h"
 
+#include "HexFormatter.h"
 #include "StreamModel.h"
 
 #include <QClipboard>
@@ -49,6 +50,17 @@ void AppendTail(QPlainTextEdit* view, const QStringList& ended, const QString& o
         bar->setValue(bar->maximum());
 }
 
+// A full hex row with room for the view's frame, margins and scroll bar: the
+// hex view is never narrower, so its rows are never cut.
+int FullRowWidth(const QPlainTextEdit* view)
+{
+    const QString row = THexFormatter().Feed(QByteArray(THexFormatter::RowBytes, 'W')).constFirst();
+    const QFontMetrics metrics(view->font());
+    const int margins = 2 * (static_cast<int>(view->document()->documentMargin()) + view->frameWidth());
+    // One character more for the cursor and rounding.
+    return metrics.horizontalAdvance(row + QLatin1Char(' ')) + margins + view->verticalScrollBar()->sizeHint().width();
+}
+
 // The view's text without the open last line's empty block.
 QString AllText(const QPlainTextEdit* view)
 {
@@ -67,8 +79,10 @@ TStreamView::TStreamView(QWidget* parent) : QWidget(parent)
     hex_ = NewView(QStringLiteral("hexView"), splitter);
     splitter->addWidget(text_);
     splitter->addWidget(hex_);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    // The hex view as wide as its rows, the text view the rest.
+    hex_->setMinimumWidth(FullRowWidth(hex_));
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter);
