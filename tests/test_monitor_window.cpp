@@ -205,6 +205,28 @@ TEST_F(Monitor, ReconnectsToTheSameBoardWhenAnotherArrivesFirstAndTheLogMarksThe
     EXPECT_TRUE(QRegularExpression(stamp + "logging$").match(lines[3]).hasMatch()) << lines[3].toStdString();
 }
 
+TEST_F(Monitor, ABoardPickedWhileOpenIsTheOneAwaitedAfterALoss)
+{
+    Machine machine;
+    machine.Plug("ttyUSB0", "1-1", "A1");
+    machine.Plug("ttyUSB1", "1-2", "B2");
+    TFakeCommLayer device;
+    TMonitorOptions options;
+    options.Port = QStringLiteral("ttyUSB0");
+    TMonitorWindow window(options, device);
+    ASSERT_TRUE(RunEventsUntil([&] { return window.Port().Connected(); }, 5000)) << window.Status().toStdString();
+    auto* ports = window.findChild<TComComboBox*>(QStringLiteral("selector0"));
+    ASSERT_NE(ports, nullptr);
+    const int row = ports->findText(QStringLiteral("/dev/ttyUSB1"));
+    ASSERT_GE(row, 0) << "the second board is not listed";
+    ports->setCurrentIndex(row);
+    emit ports->activated(row);
+    ASSERT_TRUE(RunEventsUntil([&] { return window.Port().Connected(); }, 5000));
+    device.LoseDevice(5 /* EIO */);
+    ASSERT_TRUE(RunEventsUntil([&] { return window.Waiter().Waiting(); }, 5000)) << window.Status().toStdString();
+    EXPECT_TRUE(window.Status().contains("serial number B2")) << window.Status().toStdString();
+}
+
 TEST_F(Monitor, ThePortBoxShowsAnUnlistedPortAndOpensATypedPath)
 {
     Machine machine;

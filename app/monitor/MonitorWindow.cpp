@@ -135,6 +135,12 @@ void TMonitorWindow::BuildControls(QLayout* rows)
         line->addWidget(box, i == 0 ? 2 : 0);
         selectors_[i] = box;
     }
+    // A port picked while the line is open is reopened by the component
+    // itself: from then on it is the device a reconnect waits for.
+    connect(selectors_[0], &TComComboBox::OnChange, this, [this] {
+        if (port_.Connected() && !reconnecting_)
+            device_ = IdentifyPort(port_.Port());
+    });
     MakePortTypable();
     open_ = Button(tr("Open"), QStringLiteral("open"), this);
     close_ = Button(tr("Close"), QStringLiteral("close"), this);
