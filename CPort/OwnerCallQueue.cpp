@@ -172,6 +172,11 @@ bool TOwnerCallQueue::event(QEvent* e)
     return true;
 }
 
+// At most one sent call per wake-up: a worker under a stream of events sends
+// its next call as soon as the last one replied, and running them all here
+// would keep the owner's event loop from turning (no timer, no repaint, no
+// input) for as long as the stream lasts. The next call waits behind what the
+// loop had queued meanwhile.
 void TOwnerCallQueue::Drain()
 {
     for (;;) {
@@ -184,10 +189,16 @@ void TOwnerCallQueue::Drain()
                 return;
             }
         }
-        if (sent)
-            RunSent(*sent);
-        else
+        if (!sent) {
             posted();
+            continue;
+        }
+        RunSent(*sent);
+        std::lock_guard lock(mutex_);
+        wakePending_ = false;
+        if (sentHead_ || !posted_.empty())
+            WakeOwner();
+        return;
     }
 }
 

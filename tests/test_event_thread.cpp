@@ -2,6 +2,7 @@
 // delivery methods, on the fake device and on real pseudo-terminals.
 #include "ApplicationException.h"
 #include "ComThread.h"
+#include "OwnerCallQueue.h"
 #include "Journal.h"
 #include "PtyPair.h"
 #include "fake/FakeComm.h"
@@ -9,6 +10,10 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 using namespace Comm;
 
@@ -384,6 +389,49 @@ TEST(EventThreadLifecycle, CloseFromAWindowMessageHandlerWorks)
     device.SignalEvents(EvBreak);
     ASSERT_TRUE(journal.WaitFor(1));
     EXPECT_EQ(journal.Entries(), QStringList{"closed 1"});
+}
+
+// A worker whose next call is queued while the last one runs (a stream of
+// received bytes) must not hold the owning thread's event loop: what the loop
+// had queued meanwhile runs before the next call.
+TEST(OwnerCalls, TheEventLoopTurnsBetweenTwoSentCalls)
+{
+    TOwnerCallQueue queue;
+    queue.BeginWorker();
+    TJournal journal;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool secondComing = false;
+    struct Step {
+        std::function<void()> Run;
+    };
+    const TSentCall::TBody body = [](void* step, std::uintptr_t) { static_cast<Step*>(step)->Run(); };
+    Step first{[&] {
+        journal.Add("first call");
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { journal.Add("loop turned"); },
+                                  Qt::QueuedConnection);
+        // The worker goes on and sends its next call while this one runs.
+        ReplySentCall();
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(5), [&] { return secondComing; });
+    }};
+    Step second{[&] { journal.Add("second call"); }};
+    std::thread worker([&] {
+        TSentCall one(body, &first);
+        queue.Send(one);
+        {
+            std::lock_guard lock(mutex);
+            secondComing = true;
+        }
+        changed.notify_all();
+        TSentCall two(body, &second);
+        queue.Send(two);
+        queue.MarkFinished();
+    });
+    EXPECT_TRUE(journal.WaitFor(3));
+    queue.WaitForFinish();
+    worker.join();
+    EXPECT_EQ(journal.Entries(), QStringList({"first call", "loop turned", "second call"}));
 }
 
 // ---- Real pseudo-terminals ----------------------------------------------------
