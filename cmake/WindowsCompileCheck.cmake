@@ -90,7 +90,7 @@ endforeach()
 # would otherwise rename the component's own names.
 file(GLOB headers RELATIVE "${source_dir}" "${source_dir}/CPort/*.h" "${source_dir}/CPort/platform/*.h"
      "${source_dir}/CPortCtl/*.h" "${source_dir}/app/*.h" "${source_dir}/app/platform/*.h")
-list(FILTER headers EXCLUDE REGEX "platform/(CommLinux[A-Za-z]*|UniqueFd|Wakeup|InterruptibleWait|TermiosMapping)\\.h$")
+list(FILTER headers EXCLUDE REGEX "platform/([A-Za-z]*Linux[A-Za-z]*|UniqueFd|Wakeup|InterruptibleWait|TermiosMapping)\\.h$")
 set(unit "${BUILD_DIR}/windows-headers-after-windows-h.cpp")
 file(WRITE "${unit}" "#include <windows.h>\n#include <winspool.h>\n")
 foreach(header ${headers})

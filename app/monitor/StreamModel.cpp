@@ -10,7 +10,17 @@ void Bound(QStringList& list)
 
 } // namespace
 
-TStreamModel::TStreamModel(QObject* parent) : QObject(parent) {}
+// A person reads no faster than a screen redraws: the views are drawn at
+// most this often, however many reads come in between. Drawing them once per
+// read costs a flood or a fast line more CPU than everything else together.
+constexpr int FrameMs = 40;
+
+TStreamModel::TStreamModel(QObject* parent) : QObject(parent), flushTimer_(new QTimer(this))
+{
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(FrameMs);
+    connect(flushTimer_, &QTimer::timeout, this, &TStreamModel::Flush);
+}
 
 void TStreamModel::Receive(QByteArrayView bytes, const QDateTime& time)
 {
@@ -68,19 +78,15 @@ void TStreamModel::TakeEnded()
     emit LinesEnded(lines);
 }
 
-// Posted once however many reads come before the loop turns: the views are
-// drawn once per turn, never once per read.
+// Started by the first read after a batch, so an idle line wakes nothing.
 void TStreamModel::QueueFlush()
 {
-    if (flushQueued_)
-        return;
-    flushQueued_ = true;
-    QMetaObject::invokeMethod(this, &TStreamModel::Flush, Qt::QueuedConnection);
+    if (!flushTimer_->isActive())
+        flushTimer_->start();
 }
 
 void TStreamModel::Flush()
 {
-    flushQueued_ = false;
     const TStreamLine& open = decoder_.OpenLine();
     const QString openLine = open.Text.isEmpty() ? QString() : Shown(open);
     emit Batch(std::exchange(pendingLines_, {}), openLine, std::exchange(pendingRows_, {}), hex_.OpenRow());

@@ -10,6 +10,7 @@
 #include "StreamDecoder.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <optional>
 
@@ -42,8 +43,8 @@ signals:
     // Lines ended by the board, with their times, for the log.
     void LinesEnded(const QList<TStreamLine>& lines);
     void NoteAdded(const QDateTime& time, const QString& text);
-    // Once per turn of the event loop: the text lines and hex rows ended
-    // since the last batch and the open line and row as they stand now.
+    // At most once per frame while bytes arrive: the text lines and hex rows
+    // ended since the last batch and the open line and row as they stand now.
     void Batch(const QStringList& lines, const QString& openLine, const QStringList& rows, const QString& openRow);
 
 private:
@@ -55,7 +56,7 @@ private:
     TStreamDecoder decoder_;
     THexFormatter hex_;
     bool timestamps_ = false;
-    bool flushQueued_ = false;
+    QTimer* flushTimer_;
     qint64 received_ = 0;
     QStringList pendingLines_;
     QStringList pendingRows_;
