@@ -18,6 +18,11 @@ std::string FindProgram(const std::string& program, const std::string& searchPat
 // (see TCleanStart).
 int StartDetached(const std::string& path, const std::string& program, const std::vector<std::string>& arguments);
 
+// The argument vector execv takes: program, then arguments, then a null
+// pointer. Its pointers point into the strings given, which must outlive it;
+// made before fork, since allocating after it is not async-signal-safe.
+std::vector<char*> ArgumentVector(const std::string& program, const std::vector<std::string>& arguments);
+
 // What a program we start inherits of ours: only the standard descriptors
 // 0, 1 and 2, default signal dispositions and an empty signal mask. Whatever
 // else is open or ignored here (the GUI's sockets, a signal the desktop left

@@ -76,15 +76,21 @@ void TCleanStart::ApplyInChild(int keepOpen) const noexcept
     CloseDescriptors(keep + 1, ~0U, descriptorLimit_);
 }
 
-int StartDetached(const std::string& path, const std::string& program, const std::vector<std::string>& arguments)
+std::vector<char*> ArgumentVector(const std::string& program, const std::vector<std::string>& arguments)
 {
-    // Everything the child needs is prepared before fork: after it only
-    // async-signal-safe calls are allowed.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    return argv;
+}
+
+int StartDetached(const std::string& path, const std::string& program, const std::vector<std::string>& arguments)
+{
+    // Everything the child needs is prepared before fork: after it only
+    // async-signal-safe calls are allowed.
+    std::vector<char*> argv = ArgumentVector(program, arguments);
     const TCleanStart clean;
 
     // The grandchild reports a failed exec through this pipe; a successful

@@ -116,11 +116,7 @@ TPtyStartError TPtyProcess::Start(const std::string& program, const std::vector<
 
     // Everything the child needs is made before fork: after it only
     // async-signal-safe calls are allowed.
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = ArgumentVector(program, arguments);
     const TCleanStart clean;
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
