@@ -14,11 +14,11 @@ void Bound(QStringList& list)
 // most this often, however many reads come in between. Drawing them once per
 // read costs a flood or a fast line more CPU than everything else together.
 constexpr int FrameMs = 40;
+constexpr qsizetype MaxBatchLines = 128;
 
 TStreamModel::TStreamModel(QObject* parent) : QObject(parent), flushTimer_(new QTimer(this))
 {
     flushTimer_->setSingleShot(true);
-    flushTimer_->setInterval(FrameMs);
     connect(flushTimer_, &QTimer::timeout, this, &TStreamModel::Flush);
 }
 
@@ -78,11 +78,15 @@ void TStreamModel::TakeEnded()
     emit LinesEnded(lines);
 }
 
-// Started by the first read after a batch, so an idle line wakes nothing.
+// Started by the first read after a batch, so an idle line wakes nothing. A
+// flood is drawn in small batches instead, each on a turn of the loop of its
+// own: one big batch would keep the window from answering while it is drawn.
 void TStreamModel::QueueFlush()
 {
-    if (!flushTimer_->isActive())
-        flushTimer_->start();
+    if (pendingLines_.size() + pendingRows_.size() >= MaxBatchLines)
+        flushTimer_->start(0);
+    else if (!flushTimer_->isActive())
+        flushTimer_->start(FrameMs);
 }
 
 void TStreamModel::Flush()
